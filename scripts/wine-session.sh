@@ -1,0 +1,38 @@
+# Sourced by the demo and test scripts: a private Wine prefix in the build folder,
+# a private Xvfb display and one persistent wineserver for the whole session.
+# Defines wine_session_start and wine_session_stop.
+
+wine_session_start() {
+    local build="$1"
+    export WINEPREFIX="$build/wineprefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win32
+
+    # A display of our own, so nothing else on the machine interferes.
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    WINE_SESSION_XVFB=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+
+    if [ ! -f "$WINEPREFIX/.dovemarl-ready" ]; then
+        mkdir -p "$WINEPREFIX"
+        wine wineboot --init >/dev/null 2>&1 || true
+        # Unmanaged windows: Wine decides activation itself, without waiting
+        # for a window manager on every map and unmap.
+        local reg="$build/wine-settings.reg"
+        printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
+        wine regedit /S "$reg" >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.dovemarl-ready"
+    fi
+    # Keep one server alive across all test processes.
+    wineserver -p
+}
+
+wine_session_stop() {
+    wineserver -k >/dev/null 2>&1 || true
+    [ -n "${WINE_SESSION_XVFB:-}" ] && kill "$WINE_SESSION_XVFB" >/dev/null 2>&1 || true
+}
