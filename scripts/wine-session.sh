@@ -28,8 +28,11 @@ wine_session_start() {
         wineserver -w
         touch "$WINEPREFIX/.dovemarl-ready"
     fi
-    # Keep one server alive across all test processes.
-    wineserver -p
+    # Keep one server alive across all test processes, and start Wine's
+    # background services now: they inherit the standard streams of the
+    # process that starts them and would hold a caller's pipe open.
+    wineserver -p >/dev/null 2>&1
+    wine wineboot >/dev/null 2>&1 </dev/null || true
 }
 
 wine_session_stop() {

@@ -18,7 +18,9 @@ int32_t __stdcall pluginload(int32_t) {
     return 0;
 }
 
-int32_t __stdcall pluginrun(dovemarl::host::GameInfo*) { return 0; }
+int32_t __stdcall pluginrun(dovemarl::host::GameInfo*) {
+    return 0;
+}
 
 int32_t __stdcall pluginunload(int32_t) {
     dovemarl::ui::ShowMessageBox(PluginTitle, FarewellText, MB_OK | MB_ICONINFORMATION);

@@ -12,9 +12,9 @@ struct GameInfo {
     int32_t winy;
     int32_t winwidth;
     int32_t winheight;
-    uint32_t hwnd;         // a window handle, printed as a signed number
-    const char* newtitle;  // the title the plug-in proposes (plug-in owned)
-    const char* title;     // the game window's current title, or null
+    uint32_t hwnd;        // a window handle, printed as a signed number
+    const char* newtitle; // the title the plug-in proposes (plug-in owned)
+    const char* title;    // the game window's current title, or null
 };
 
 static_assert(sizeof(void*) == 4, "the host contract is 32-bit");

@@ -10,7 +10,9 @@ constexpr SIZE_T InitialHeapCommit = 4096;
 constexpr SIZE_T NoMaximumSize = 0;
 } // namespace
 
-HANDLE MakePrivateHeap() { return HeapCreate(0, InitialHeapCommit, NoMaximumSize); }
+HANDLE MakePrivateHeap() {
+    return HeapCreate(0, InitialHeapCommit, NoMaximumSize);
+}
 
 void DestroyPrivateHeap(HANDLE& heap) {
     if (heap != nullptr) {

@@ -20,6 +20,8 @@ void* NewRecord(std::size_t size);
 // Gives a record back to MainHeap; null does nothing.
 void FreeRecord(void* record);
 
-template <typename T> T* NewRecord() { return static_cast<T*>(NewRecord(sizeof(T))); }
+template <typename T> T* NewRecord() {
+    return static_cast<T*>(NewRecord(sizeof(T)));
+}
 
 } // namespace dovemarl::runtime

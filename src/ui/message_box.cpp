@@ -29,8 +29,12 @@ bool SuspendedWindowLockReady = false;
 
 constexpr UINT KeepSizeAndPlace = SWP_NOSIZE | SWP_NOMOVE;
 
-void LockList() { EnterCriticalSection(&SuspendedWindowLock); }
-void UnlockList() { LeaveCriticalSection(&SuspendedWindowLock); }
+void LockList() {
+    EnterCriticalSection(&SuspendedWindowLock);
+}
+void UnlockList() {
+    LeaveCriticalSection(&SuspendedWindowLock);
+}
 
 void InsertAtHead(SuspendedWindowRecord* record) {
     LockList();
@@ -165,6 +169,19 @@ int CountSuspendedWindows() {
     }
     UnlockList();
     return count;
+}
+
+SuspendedWindowFlags FindSuspendedWindow(void* window) {
+    SuspendedWindowFlags flags = {};
+    LockList();
+    for (auto* record = SuspendedWindowList; record != nullptr; record = record->next) {
+        if (record->window == window) {
+            flags = {true, record->wasTopmost != 0, record->wasDisabled != 0};
+            break;
+        }
+    }
+    UnlockList();
+    return flags;
 }
 
 } // namespace dovemarl::ui

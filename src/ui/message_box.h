@@ -14,7 +14,14 @@ int32_t ShowMessageBoxDefault(const char* title, const char* text);
 void StartMessageBoxService();
 void StopMessageBoxService();
 
-// How many windows are recorded as suspended, over all threads (for tests).
+// What the suspended-window list holds (for tests): the number of records over
+// all threads, and the flags recorded for one window (0 when not recorded).
 int CountSuspendedWindows();
+struct SuspendedWindowFlags {
+    bool recorded;
+    bool wasTopmost;
+    bool wasDisabled;
+};
+SuspendedWindowFlags FindSuspendedWindow(void* window);
 
 } // namespace dovemarl::ui

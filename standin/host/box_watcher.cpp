@@ -6,9 +6,9 @@ namespace standin {
 
 namespace {
 
-constexpr int BoxTextId = 0xFFFF;      // the static that holds a box's text
+constexpr int BoxTextId = 0xFFFF; // the static that holds a box's text
 constexpr DWORD PollIntervalMs = 5;
-constexpr DWORD TextSettleMs = 500;    // a box's text may still be empty when it appears
+constexpr DWORD TextSettleMs = 500; // a box's text may still be empty when it appears
 
 std::string WindowText(HWND window) {
     char buffer[4096] = "";
@@ -74,7 +74,9 @@ BoxWatcher::~BoxWatcher() {
     CloseHandle(stop_);
 }
 
-void BoxWatcher::SetDismissing(bool dismiss) { InterlockedExchange(&dismissing_, dismiss ? 1 : 0); }
+void BoxWatcher::SetDismissing(bool dismiss) {
+    InterlockedExchange(&dismissing_, dismiss ? 1 : 0);
+}
 
 std::vector<SeenBox> BoxWatcher::Seen() {
     std::lock_guard lock(mutex_);
@@ -92,7 +94,9 @@ bool BoxWatcher::WaitForBoxes(size_t count, DWORD timeoutMs) {
     return true;
 }
 
-void BoxWatcher::Dismiss(HWND box) { PostMessageA(box, WM_COMMAND, IDOK, 0); }
+void BoxWatcher::Dismiss(HWND box) {
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
 
 DWORD WINAPI BoxWatcher::Run(void* self) {
     auto* watcher = static_cast<BoxWatcher*>(self);

@@ -1,9 +1,55 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks the built Dovemarl.dll with the toolchain's objdump: a PE32 i386
 # image named Dovemarl.dll that exports exactly pluginload, pluginrun and
-# pluginunload (ordinals 1-3, undecorated), imports only Windows system DLLs
-# and carries one manifest resource.
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "objdump failed on ${DLL}")
-endif()
-message(STATUS "${dump}")
+# pluginunload (ordinals 1 to 3, undecorated), imports only Windows system DLLs
+# and carries one resource, the manifest (type 24, id 1, language 1033).
+function(run_objdump flag out)
+    execute_process(COMMAND ${OBJDUMP} ${flag} ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "objdump ${flag} failed on ${DLL}")
+    endif()
+    set(${out} "${dump}" PARENT_SCOPE)
+endfunction()
+
+# Compares what was found with what is expected and prints both.
+function(check what actual expected)
+    if("${actual}" STREQUAL "${expected}")
+        message(STATUS "ok: ${what}: ${actual}")
+    else()
+        message(SEND_ERROR "FAILED: ${what}: got '${actual}', expected '${expected}'")
+    endif()
+endfunction()
+
+run_objdump(-f header)
+run_objdump(-p details)
+
+string(REGEX MATCH "file format ([^\n]+)" _ "${header}")
+check("file format" "${CMAKE_MATCH_1}" "pei-i386")
+
+string(REGEX MATCH "\nName[ \t]+[0-9a-f]+ ([^\n]+)" _ "${details}")
+check("export directory name" "${CMAKE_MATCH_1}" "Dovemarl.dll")
+
+string(REGEX MATCH "Ordinal Base[ \t]+([0-9]+)" _ "${details}")
+check("ordinal base" "${CMAKE_MATCH_1}" "1")
+
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n((\t\\[[ 0-9]+\\] [^\n]+\n)*)" _ "${details}")
+string(REGEX REPLACE "\t\\[ *([0-9]+)\\] ([^\n]+)\n" "\\1=\\2 " exports "${CMAKE_MATCH_1}")
+check("exports by index from the ordinal base" "${exports}" "0=pluginload 1=pluginrun 2=pluginunload ")
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${details}")
+set(allowed kernel32.dll user32.dll gdi32.dll msvcrt.dll ole32.dll comctl32.dll winmm.dll)
+foreach(line IN LISTS imports)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(TOLOWER "${dll}" dll)
+    if(dll IN_LIST allowed)
+        message(STATUS "ok: imports system DLL ${dll}")
+    else()
+        message(SEND_ERROR "FAILED: imports ${dll}, which is no Windows system DLL")
+    endif()
+endforeach()
+
+string(REGEX MATCH "Resource Directory section:\n(.*)\n\n" _ "${details}")
+set(resources "${CMAKE_MATCH_1}")
+string(REGEX MATCHALL "Entry: ID: 0x[0-9a-f]+" ids "${resources}")
+string(REPLACE "Entry: ID: " "" ids "${ids}")
+check("resource type, id and language" "${ids}" "0x000018;0x000001;0x000409")
