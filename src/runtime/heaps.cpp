@@ -28,6 +28,16 @@ void* NewRecord(std::size_t size) {
     return HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, size);
 }
 
+void* ResizeRecord(void* record, std::size_t size) {
+    if (MainHeap == nullptr) {
+        return nullptr;
+    }
+    if (record == nullptr) {
+        return NewRecord(size);
+    }
+    return HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, record, size);
+}
+
 void FreeRecord(void* record) {
     if (record != nullptr && MainHeap != nullptr) {
         HeapFree(MainHeap, 0, record);

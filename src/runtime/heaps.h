@@ -17,6 +17,9 @@ void DestroyPrivateHeap(HANDLE& heap);
 
 // A zero-filled record from MainHeap; null when the heap cannot supply it.
 void* NewRecord(std::size_t size);
+// Resizes a MainHeap record, zero-filling any growth; null when it cannot (the
+// record is then unchanged).
+void* ResizeRecord(void* record, std::size_t size);
 // Gives a record back to MainHeap; null does nothing.
 void FreeRecord(void* record);
 

@@ -1,0 +1,175 @@
+#include "runtime/text_building.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "runtime/heaps.h"
+#include "runtime/text_workspace.h"
+
+namespace dovemarl::runtime {
+
+namespace {
+
+constexpr int32_t GrowthMargin = 16384;  // added beyond what a reservation needs
+constexpr int32_t SpareBytes = 5;        // allocated beyond the capacity
+constexpr int32_t SlackBytes = 4;        // a reservation must stay this far below capacity
+constexpr int32_t Decimal32Room = 32;
+constexpr int32_t Decimal64Room = 64;
+constexpr char Int32MinDigits[] = "2147483648";
+
+// Stands in for the buffer when no workspace could be made, so that callers
+// taking TextBase() + mark still read an empty text.
+char EmptyText[Decimal64Room + 1] = {};
+
+// Writes the digits of magnitude, most significant first; returns their count.
+int WriteDigits(char* out, uint64_t magnitude) {
+    char reversed[24];
+    int count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    for (int i = 0; i < count; ++i) {
+        out[i] = reversed[count - 1 - i];
+    }
+    return count;
+}
+
+int WriteDecimal32(char* out, int32_t value) {
+    if (value == 0) {
+        out[0] = '0';
+        return 1;
+    }
+    if (value < 0) {
+        out[0] = '-';
+        if (value == INT32_MIN) { // its negation does not fit in 32 bits
+            std::memcpy(out + 1, Int32MinDigits, sizeof Int32MinDigits - 1);
+            return sizeof Int32MinDigits;
+        }
+        return 1 + WriteDigits(out + 1, static_cast<uint32_t>(-value));
+    }
+    return WriteDigits(out, static_cast<uint32_t>(value));
+}
+
+int WriteDecimal64(char* out, int64_t value) {
+    uint64_t magnitude = static_cast<uint64_t>(value);
+    int sign = 0;
+    if (value < 0) {
+        out[sign++] = '-';
+        magnitude = ~magnitude + 1; // two's complement negation, exact for INT64_MIN
+    }
+    return sign + WriteDigits(out + sign, magnitude);
+}
+
+void TerminateAtPosition(TextWorkspace* workspace) {
+    workspace->buffer[workspace->position] = '\0';
+}
+
+} // namespace
+
+int32_t TextMark() {
+    DWORD lastError = GetLastError(); // reading the thread slot resets it
+    TextWorkspace* workspace = CurrentTextWorkspace();
+    SetLastError(lastError);
+    return workspace != nullptr ? workspace->position : 0;
+}
+
+void TextRelease(int32_t mark) {
+    DWORD lastError = GetLastError();
+    if (TextWorkspace* workspace = CurrentTextWorkspace()) {
+        if (mark >= 0 && mark <= workspace->position) {
+            workspace->position = mark;
+        }
+    }
+    SetLastError(lastError);
+}
+
+char* TextReserve(int32_t length, int32_t at) {
+    TextWorkspace* workspace = CurrentTextWorkspace();
+    if (workspace == nullptr || length < 0) {
+        return nullptr;
+    }
+    if (at == AtPosition) {
+        at = workspace->position;
+    }
+    if (at < 0 || at > workspace->position) {
+        return nullptr; // only the position or an earlier mark is a valid place
+    }
+    int64_t needed = static_cast<int64_t>(workspace->position) + length;
+    if (needed >= workspace->capacity - SlackBytes) {
+        int64_t capacity = needed + GrowthMargin;
+        if (capacity + SpareBytes > INT32_MAX) {
+            return nullptr;
+        }
+        void* grown = HeapReAlloc(TextHeap, 0, workspace->buffer,
+                                  static_cast<SIZE_T>(capacity + SpareBytes));
+        if (grown == nullptr) {
+            return nullptr;
+        }
+        workspace->buffer = static_cast<char*>(grown);
+        workspace->capacity = static_cast<int32_t>(capacity);
+    }
+    workspace->position = at + length;
+    return workspace->buffer + at;
+}
+
+void TextGiveBack(int32_t count) {
+    if (TextWorkspace* workspace = CurrentTextWorkspace()) {
+        if (count > 0 && count <= workspace->position) {
+            workspace->position -= count;
+        }
+    }
+}
+
+void AppendText(const char* text) { AppendForeignText(text, AtPosition); }
+
+void AppendForeignText(const char* text, int32_t at) {
+    TextWorkspace* workspace = CurrentTextWorkspace();
+    if (workspace == nullptr) {
+        return;
+    }
+    size_t length = text != nullptr ? std::strlen(text) : 0;
+    char* place = length <= INT32_MAX ? TextReserve(static_cast<int32_t>(length), at) : nullptr;
+    if (place == nullptr) {
+        TerminateAtPosition(workspace);
+        return;
+    }
+    std::memcpy(place, text != nullptr ? text : "", length);
+    place[length] = '\0';
+}
+
+void AppendDecimal(int64_t value, int32_t at) {
+    TextWorkspace* workspace = CurrentTextWorkspace();
+    if (workspace == nullptr) {
+        return;
+    }
+    bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
+    int32_t room = fits32 ? Decimal32Room : Decimal64Room;
+    char* place = TextReserve(room, at);
+    if (place == nullptr) {
+        TerminateAtPosition(workspace);
+        return;
+    }
+    int written = fits32 ? WriteDecimal32(place, static_cast<int32_t>(value))
+                         : WriteDecimal64(place, value);
+    TextGiveBack(room - written);
+    place[written] = '\0';
+}
+
+void TextSeal() {
+    if (TextWorkspace* workspace = CurrentTextWorkspace()) {
+        // Keep the sealed NUL and the next one inside the buffer.
+        if (TextReserve(1) == nullptr) {
+            return;
+        }
+        TerminateAtPosition(workspace);
+    }
+}
+
+char* TextBase() {
+    TextWorkspace* workspace = CurrentTextWorkspace();
+    return workspace != nullptr ? workspace->buffer : EmptyText;
+}
+
+} // namespace dovemarl::runtime

@@ -1,0 +1,32 @@
+#pragma once
+// Building texts in the calling thread's workspace. A text under construction
+// is named by the mark where it starts, never by an address: the buffer may
+// move whenever it grows. Take TextBase() + mark only after the last piece.
+#include <cstdint>
+
+namespace dovemarl::runtime {
+
+constexpr int32_t AtPosition = -1; // "at" value meaning the current position
+
+int32_t TextMark();
+void TextRelease(int32_t mark);
+// Makes room for length bytes at offset at and sets the position to at + length;
+// returns the buffer address at offset at, or null when the buffer cannot grow
+// (nothing changes then).
+char* TextReserve(int32_t length, int32_t at = AtPosition);
+void TextGiveBack(int32_t count);
+
+// Appends a text without its NUL and writes a NUL after it; null appends nothing.
+void AppendText(const char* text);
+// Places a text that came from outside the module at offset at; null reads as
+// the empty text.
+void AppendForeignText(const char* text, int32_t at = AtPosition);
+// Writes value in decimal at offset at: a leading '-' when negative, nothing
+// else; followed by a NUL that is not counted.
+void AppendDecimal(int64_t value, int32_t at = AtPosition);
+// Takes the NUL after the built text into the used part, so that it survives
+// further building by a callee.
+void TextSeal();
+char* TextBase();
+
+} // namespace dovemarl::runtime

@@ -1,0 +1,85 @@
+#include "runtime/text_variable.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "runtime/heaps.h"
+#include "runtime/text_building.h"
+#include "runtime/text_workspace.h"
+
+namespace dovemarl::runtime {
+
+namespace {
+
+constexpr size_t SpareBytes = 5; // every block is length + 5 bytes
+
+bool Overlaps(const char* text, const char* block) {
+    return block != nullptr && text >= block &&
+           text < block + HeapSize(TextHeap, 0, const_cast<char*>(block));
+}
+
+// Stores length bytes of text and a NUL in the slot's block.
+int32_t StoreText(char** slot, const char* text, size_t length) {
+    if (TextHeap == nullptr || length > INT32_MAX - SpareBytes) {
+        return 0;
+    }
+    char* block = nullptr;
+    if (*slot == nullptr || Overlaps(text, *slot)) {
+        // A text read from the block itself must survive until it is copied.
+        block = static_cast<char*>(HeapAlloc(TextHeap, 0, length + SpareBytes));
+        if (block == nullptr) {
+            return 0;
+        }
+        std::memcpy(block, text, length);
+        FreeText(*slot);
+    } else {
+        block = static_cast<char*>(HeapReAlloc(TextHeap, 0, *slot, length + SpareBytes));
+        if (block == nullptr) {
+            return 0;
+        }
+        std::memcpy(block, text, length);
+    }
+    block[length] = '\0';
+    *slot = block;
+    return static_cast<int32_t>(length + 1);
+}
+
+} // namespace
+
+int32_t AssignText(char** slot, const char* text) {
+    if (text == nullptr) {
+        FreeText(*slot);
+        *slot = nullptr;
+        return 1;
+    }
+    return StoreText(slot, text, std::strlen(text));
+}
+
+int32_t AssignBuiltText(char** slot, int32_t mark) {
+    TextWorkspace* workspace = CurrentTextWorkspace();
+    int32_t result = 0;
+    if (workspace != nullptr && mark >= 0 && mark <= workspace->position) {
+        result = StoreText(slot, workspace->buffer + mark,
+                           static_cast<size_t>(workspace->position - mark));
+    }
+    TextRelease(mark);
+    return result;
+}
+
+void FreeText(char* block) {
+    if (block != nullptr && TextHeap != nullptr) {
+        HeapFree(TextHeap, 0, block);
+    }
+}
+
+void ReleaseTextFields(void* record, const int32_t* layout) {
+    auto* bytes = static_cast<char*>(record);
+    for (; *layout != TextLayoutEnd; ++layout) {
+        if (*layout >= 0) {
+            FreeText(*reinterpret_cast<char**>(bytes + *layout));
+        }
+    }
+}
+
+} // namespace dovemarl::runtime

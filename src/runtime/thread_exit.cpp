@@ -1,0 +1,428 @@
+#include "runtime/thread_exit.h"
+
+#include <windows.h>
+
+#include <initializer_list>
+
+#include "runtime/heaps.h"
+
+namespace dovemarl::runtime {
+
+namespace {
+
+// One hook of one watched thread; a thread's hooks are a list, newest first.
+struct ExitHook {
+    ExitHook* next;
+    ExitHookFunction function;
+    uintptr_t argument;
+};
+
+constexpr int WaitSlots = MAXIMUM_WAIT_OBJECTS; // 64
+constexpr LONG WatcherCapacity = 63;            // wait handles in use, the semaphore included
+constexpr DWORD WatcherStackSize = 4096;
+constexpr DWORD ParkTimeoutMs = 5000;
+constexpr DWORD TerminateTimeoutMs = 2000;
+constexpr DWORD FailedWaitBackoffMs = 50;
+
+// Entry 0 of the arrays holds the wake-up semaphore; entries 1 to count - 1
+// hold the watched threads.
+struct Watcher {
+    Watcher* next;
+    Watcher* prev;
+    HANDLE semaphore;
+    volatile LONG count;
+    HANDLE handles[WaitSlots];
+    DWORD threadIds[WaitSlots];
+    ExitHook* hooks[WaitSlots];
+    // How the watcher's own thread is retired (see StopThreadExit).
+    HANDLE thread;
+    HANDLE parked; // set by the thread once it will run no more module code
+    bool started;
+};
+
+INIT_ONCE WatcherLockOnce = INIT_ONCE_STATIC_INIT;
+CRITICAL_SECTION WatcherLock;
+bool WatcherLockReady = false;
+HANDLE NeverSignalled = nullptr; // where parked watcher threads wait for good
+Watcher* WatcherList = nullptr;  // watchers with threads to watch, newest first
+Watcher* EndedList = nullptr;    // watchers whose last thread ended, parked or parking
+bool Stopping = false;
+
+BOOL CALLBACK MakeWatcherLock(PINIT_ONCE, PVOID, PVOID*) {
+    InitializeCriticalSection(&WatcherLock);
+    NeverSignalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    WatcherLockReady = true;
+    return TRUE;
+}
+
+// Two threads registering their first hooks at once make the lock only once.
+bool EnsureWatcherLock() {
+    InitOnceExecuteOnce(&WatcherLockOnce, MakeWatcherLock, nullptr, nullptr);
+    return WatcherLockReady && NeverSignalled != nullptr;
+}
+
+void Push(Watcher*& list, Watcher* watcher) {
+    watcher->prev = nullptr;
+    watcher->next = list;
+    if (list != nullptr) {
+        list->prev = watcher;
+    }
+    list = watcher;
+}
+
+void Unlink(Watcher*& list, Watcher* watcher) {
+    if (watcher->prev != nullptr) {
+        watcher->prev->next = watcher->next;
+    } else {
+        list = watcher->next;
+    }
+    if (watcher->next != nullptr) {
+        watcher->next->prev = watcher->prev;
+    }
+    watcher->next = watcher->prev = nullptr;
+}
+
+// Takes entry index out of the arrays and returns its hooks. Under the lock.
+ExitHook* RemoveEntry(Watcher* watcher, LONG index) {
+    ExitHook* hooks = watcher->hooks[index];
+    LONG count = watcher->count;
+    for (LONG i = index; i + 1 < count; ++i) {
+        watcher->handles[i] = watcher->handles[i + 1];
+        watcher->threadIds[i] = watcher->threadIds[i + 1];
+        watcher->hooks[i] = watcher->hooks[i + 1];
+    }
+    watcher->handles[count - 1] = nullptr;
+    watcher->threadIds[count - 1] = 0;
+    watcher->hooks[count - 1] = nullptr;
+    InterlockedExchange(&watcher->count, count - 1);
+    return hooks;
+}
+
+void RunHooks(ExitHook* hook) {
+    while (hook != nullptr) {
+        ExitHook* next = hook->next;
+        hook->function(hook->argument);
+        FreeRecord(hook);
+        hook = next;
+    }
+}
+
+void FreeHooks(ExitHook* hook) {
+    while (hook != nullptr) {
+        ExitHook* next = hook->next;
+        FreeRecord(hook);
+        hook = next;
+    }
+}
+
+// The watcher's thread stops running module code here, for good. Signalling
+// and waiting are one system call, so once "parked" is seen set the thread is
+// inside the kernel and will never return into the module; whoever retires it
+// may then end it with TerminateThread, which runs no DLL notifications and so
+// needs no loader lock.
+[[noreturn]] void Park(Watcher* watcher) {
+    for (;;) {
+        SignalObjectAndWait(watcher->parked, NeverSignalled, INFINITE, FALSE);
+        Sleep(INFINITE);
+    }
+}
+
+// A wait failed: some handle is no longer valid (closed behind the watcher's
+// back). Such a thread can no longer be watched: its entry is dropped without
+// running its hooks, since its thread may still be alive and using the state
+// they would free. A broken semaphore is replaced. If no handle is at fault the
+// watcher backs off instead of spinning. Under the lock.
+void DropInvalidHandles(Watcher* watcher) {
+    bool found = false;
+    if (WaitForSingleObject(watcher->semaphore, 0) == WAIT_FAILED) {
+        HANDLE fresh = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+        if (fresh != nullptr) {
+            watcher->semaphore = watcher->handles[0] = fresh;
+            found = true;
+        }
+    }
+    for (LONG i = watcher->count - 1; i >= 1; --i) {
+        if (WaitForSingleObject(watcher->handles[i], 0) == WAIT_FAILED) {
+            FreeHooks(RemoveEntry(watcher, i));
+            found = true;
+        }
+    }
+    if (!found) {
+        LeaveCriticalSection(&WatcherLock);
+        Sleep(FailedWaitBackoffMs);
+        EnterCriticalSection(&WatcherLock);
+    }
+}
+
+// A watcher whose last thread is gone leaves the list; its thread parks after
+// running the last hooks and is ended by the next registration or at detach.
+void EndWatcher(Watcher* watcher) {
+    CloseHandle(watcher->semaphore);
+    watcher->semaphore = watcher->handles[0] = nullptr;
+    InterlockedExchange(&watcher->count, 0);
+    Unlink(WatcherList, watcher);
+    Push(EndedList, watcher);
+}
+
+DWORD WINAPI WatchThreads(void* argument) {
+    auto* watcher = static_cast<Watcher*>(argument);
+    EnterCriticalSection(&WatcherLock);
+    bool stopping = Stopping;
+    watcher->started = true;
+    LeaveCriticalSection(&WatcherLock);
+    if (stopping) {
+        Park(watcher);
+    }
+    for (;;) {
+        // Entries are only appended by others (under the lock) and removed by
+        // this thread, so what the wait saw stays valid until it is handled.
+        LONG count = watcher->count;
+        DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), watcher->handles, FALSE,
+                                              INFINITE);
+        EnterCriticalSection(&WatcherLock);
+        if (Stopping) {
+            LeaveCriticalSection(&WatcherLock);
+            Park(watcher);
+        }
+        LONG index = 0;
+        if (result < WAIT_OBJECT_0 + static_cast<DWORD>(count)) {
+            index = static_cast<LONG>(result - WAIT_OBJECT_0);
+        } else if (result >= WAIT_ABANDONED_0 &&
+                   result < WAIT_ABANDONED_0 + static_cast<DWORD>(count)) {
+            index = static_cast<LONG>(result - WAIT_ABANDONED_0);
+        } else if (result == WAIT_FAILED) {
+            DropInvalidHandles(watcher);
+        }
+        ExitHook* hooks = nullptr;
+        if (index > 0) { // index 0: the semaphore, the set of handles changed
+            CloseHandle(watcher->handles[index]);
+            hooks = RemoveEntry(watcher, index);
+        }
+        bool ending = watcher->count == 1 && watcher->semaphore != nullptr;
+        if (ending) {
+            EndWatcher(watcher);
+        }
+        LeaveCriticalSection(&WatcherLock);
+        RunHooks(hooks);
+        if (ending) {
+            Park(watcher);
+        }
+    }
+}
+
+// Ends the thread of a watcher that has parked, or has not yet run any module
+// code, and closes what it held.
+void EndWatcherThread(Watcher* watcher) {
+    TerminateThread(watcher->thread, 0);
+    WaitForSingleObject(watcher->thread, TerminateTimeoutMs);
+    CloseHandle(watcher->thread);
+    CloseHandle(watcher->parked);
+    if (watcher->semaphore != nullptr) {
+        CloseHandle(watcher->semaphore);
+    }
+    for (LONG i = 1; i < watcher->count; ++i) {
+        CloseHandle(watcher->handles[i]);
+    }
+}
+
+// Ends the threads of watchers that ran out of threads and have parked.
+// Under the lock.
+void ReapEndedWatchers() {
+    for (Watcher* watcher = EndedList; watcher != nullptr;) {
+        Watcher* next = watcher->next;
+        if (WaitForSingleObject(watcher->parked, 0) == WAIT_OBJECT_0) {
+            Unlink(EndedList, watcher);
+            EndWatcherThread(watcher);
+            FreeRecord(watcher);
+        }
+        watcher = next;
+    }
+}
+
+bool FindWatchedThread(DWORD threadId, Watcher** found, LONG* index) {
+    for (Watcher* watcher = WatcherList; watcher != nullptr; watcher = watcher->next) {
+        for (LONG i = 1; i < watcher->count; ++i) {
+            if (watcher->threadIds[i] == threadId) {
+                *found = watcher;
+                *index = i;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+ExitHook* NewHook(ExitHookFunction function, uintptr_t argument) {
+    auto* hook = NewRecord<ExitHook>();
+    if (hook != nullptr) {
+        hook->function = function;
+        hook->argument = argument;
+    }
+    return hook;
+}
+
+// Starts a watcher for one thread. Under the lock; false when anything could
+// not be made (then nothing is left behind but the caller's handle).
+bool StartWatcher(HANDLE threadHandle, DWORD threadId, ExitHook* hook) {
+    auto* watcher = NewRecord<Watcher>();
+    if (watcher == nullptr) {
+        return false;
+    }
+    watcher->semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    watcher->parked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (watcher->semaphore != nullptr && watcher->parked != nullptr) {
+        watcher->handles[0] = watcher->semaphore;
+        watcher->handles[1] = threadHandle;
+        watcher->threadIds[1] = threadId;
+        watcher->hooks[1] = hook;
+        watcher->count = 2;
+        // The handle is kept (not closed at once) so that the thread can be
+        // ended when it is retired.
+        watcher->thread =
+            CreateThread(nullptr, WatcherStackSize, WatchThreads, watcher, 0, nullptr);
+    }
+    if (watcher->thread == nullptr) {
+        if (watcher->parked != nullptr) {
+            CloseHandle(watcher->parked);
+        }
+        if (watcher->semaphore != nullptr) {
+            CloseHandle(watcher->semaphore);
+        }
+        FreeRecord(watcher);
+        return false;
+    }
+    Push(WatcherList, watcher);
+    return true;
+}
+
+} // namespace
+
+void OnThreadExit(ExitHookFunction function, uintptr_t argument) {
+    DWORD threadId = GetCurrentThreadId();
+    if (!EnsureWatcherLock()) {
+        return;
+    }
+    EnterCriticalSection(&WatcherLock);
+    if (Stopping) {
+        LeaveCriticalSection(&WatcherLock);
+        return;
+    }
+    ReapEndedWatchers();
+
+    Watcher* watcher = nullptr;
+    LONG index = 0;
+    if (FindWatchedThread(threadId, &watcher, &index)) {
+        if (ExitHook* hook = NewHook(function, argument)) {
+            hook->next = watcher->hooks[index];
+            watcher->hooks[index] = hook;
+        }
+        LeaveCriticalSection(&WatcherLock);
+        return;
+    }
+
+    HANDLE threadHandle = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                         &threadHandle, SYNCHRONIZE, FALSE, 0)) {
+        LeaveCriticalSection(&WatcherLock);
+        return;
+    }
+    ExitHook* hook = NewHook(function, argument); // may be null: the entry is made anyway
+
+    for (watcher = WatcherList; watcher != nullptr; watcher = watcher->next) {
+        if (watcher->count < WatcherCapacity) {
+            break;
+        }
+    }
+    if (watcher != nullptr) {
+        LONG count = watcher->count;
+        watcher->handles[count] = threadHandle;
+        watcher->threadIds[count] = threadId;
+        watcher->hooks[count] = hook;
+        InterlockedExchange(&watcher->count, count + 1); // published after the entry
+        // Fails harmlessly when already released: the watcher rereads the count.
+        ReleaseSemaphore(watcher->semaphore, 1, nullptr);
+    } else if (!StartWatcher(threadHandle, threadId, hook)) {
+        CloseHandle(threadHandle);
+        FreeRecord(hook);
+    }
+    LeaveCriticalSection(&WatcherLock);
+}
+
+// Retiring the watchers at detach. DLL_PROCESS_DETACH runs under the loader
+// lock, and a thread cannot finish exiting without that lock, so waiting here
+// for a watcher thread to end would deadlock. Instead every watcher is asked
+// to stop (the flag, then its semaphore), and each one acknowledges by parking
+// (see Park): once it is parked it is ended with TerminateThread, which needs
+// no loader lock. A watcher that has not started yet is still inside the
+// system's thread start-up, which waits for the loader lock this thread may
+// hold: it has run no module code and is ended at once. A watcher that does
+// not park in time is ended anyway rather than hanging the host's unload.
+// No hook runs after this: the heaps, and all state the hooks would release,
+// are destroyed whole right after.
+void StopThreadExit() {
+    if (!WatcherLockReady) {
+        return;
+    }
+    EnterCriticalSection(&WatcherLock);
+    Stopping = true;
+    Watcher* retiring = nullptr;
+    for (Watcher** list : {&WatcherList, &EndedList}) {
+        while (Watcher* watcher = *list) {
+            Unlink(*list, watcher);
+            if (watcher->semaphore != nullptr) {
+                ReleaseSemaphore(watcher->semaphore, 1, nullptr);
+            }
+            Push(retiring, watcher);
+        }
+    }
+    LeaveCriticalSection(&WatcherLock);
+
+    for (Watcher* watcher = retiring; watcher != nullptr; watcher = watcher->next) {
+        if (watcher->started) {
+            WaitForSingleObject(watcher->parked, ParkTimeoutMs);
+        }
+        EndWatcherThread(watcher);
+    }
+    // The records go with MainHeap; the lock and the event live no longer
+    // than the module does.
+    DeleteCriticalSection(&WatcherLock);
+    CloseHandle(NeverSignalled);
+    NeverSignalled = nullptr;
+    WatcherLockReady = false;
+}
+
+void StartThreadExit() {
+    InitOnceInitialize(&WatcherLockOnce);
+    WatcherList = EndedList = nullptr;
+    Stopping = false;
+}
+
+int WatchedThreadCounts(int* counts, int capacity) {
+    if (!WatcherLockReady) {
+        return 0;
+    }
+    EnterCriticalSection(&WatcherLock);
+    int watchers = 0;
+    for (Watcher* watcher = WatcherList; watcher != nullptr; watcher = watcher->next) {
+        if (watchers < capacity) {
+            counts[watchers] = watcher->count - 1;
+        }
+        ++watchers;
+    }
+    LeaveCriticalSection(&WatcherLock);
+    return watchers;
+}
+
+void* WatchedThreadHandle(uint32_t threadId) {
+    if (!WatcherLockReady) {
+        return nullptr;
+    }
+    EnterCriticalSection(&WatcherLock);
+    Watcher* watcher = nullptr;
+    LONG index = 0;
+    void* handle = FindWatchedThread(threadId, &watcher, &index) ? watcher->handles[index] : nullptr;
+    LeaveCriticalSection(&WatcherLock);
+    return handle;
+}
+
+} // namespace dovemarl::runtime

@@ -1,0 +1,27 @@
+#pragma once
+// Thread-exit cleanup: watcher threads wait on duplicated handles of the
+// threads that hold per-thread state and, once such a thread has ended, run
+// the hooks it registered.
+#include <cstdint>
+
+namespace dovemarl::runtime {
+
+using ExitHookFunction = void (*)(uintptr_t argument);
+
+// Arranges for function(argument) to run once, on a watcher thread, after the
+// calling thread has ended. A thread's hooks run newest first.
+void OnThreadExit(ExitHookFunction function, uintptr_t argument);
+
+// Ends every watcher before the module's code and heaps go away; hooks still
+// pending never run (their state goes with the heaps). Safe under the loader
+// lock. Afterwards OnThreadExit registers nothing until StartThreadExit.
+void StopThreadExit();
+void StartThreadExit();
+
+// For tests: the number of threads each watcher watches, in list order
+// (newest watcher first), at most capacity entries; returns the watcher count.
+int WatchedThreadCounts(int* counts, int capacity);
+// For tests: the duplicated handle through which threadId is watched, or null.
+void* WatchedThreadHandle(uint32_t threadId);
+
+} // namespace dovemarl::runtime
