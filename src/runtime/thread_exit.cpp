@@ -413,6 +413,21 @@ int WatchedThreadCounts(int* counts, int capacity) {
     return watchers;
 }
 
+int EndedWatcherCount(int* parked) {
+    *parked = 0;
+    if (!WatcherLockReady) {
+        return 0;
+    }
+    EnterCriticalSection(&WatcherLock);
+    int ended = 0;
+    for (Watcher* watcher = EndedList; watcher != nullptr; watcher = watcher->next) {
+        ++ended;
+        *parked += WaitForSingleObject(watcher->parked, 0) == WAIT_OBJECT_0;
+    }
+    LeaveCriticalSection(&WatcherLock);
+    return ended;
+}
+
 void* WatchedThreadHandle(uint32_t threadId) {
     if (!WatcherLockReady) {
         return nullptr;

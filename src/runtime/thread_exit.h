@@ -21,6 +21,9 @@ void StartThreadExit();
 // For tests: the number of threads each watcher watches, in list order
 // (newest watcher first), at most capacity entries; returns the watcher count.
 int WatchedThreadCounts(int* counts, int capacity);
+// For tests: the number of watchers that ran out of threads and are waiting to
+// be ended; *parked tells how many of them have parked already.
+int EndedWatcherCount(int* parked);
 // For tests: the duplicated handle through which threadId is watched, or null.
 void* WatchedThreadHandle(uint32_t threadId);
 

@@ -1,0 +1,113 @@
+// Loading and unloading the module while host threads hold per-thread state
+// and watcher threads wait for them: the unload neither hangs nor leaves a
+// watcher behind that would run unloaded code when those threads end later.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/plugin_library.h"
+#include "support/resources.h"
+
+namespace {
+
+using testing_support::Export;
+using UseThreadState = int32_t(__stdcall*)(int32_t);
+
+constexpr char ProbeLibrary[] = "runtime_probe.dll";
+
+struct ThreadJob {
+    UseThreadState use;
+    int32_t value;
+    HANDLE registered; // set once the thread holds state in the module
+    HANDLE go;         // the thread ends once this is set (null: at once)
+};
+
+DWORD WINAPI HoldState(void* argument) {
+    auto* job = static_cast<ThreadJob*>(argument);
+    job->use(job->value);
+    SetEvent(job->registered);
+    if (job->go != nullptr) {
+        WaitForSingleObject(job->go, INFINITE);
+    }
+    return 0;
+}
+
+int CountHeaps() { return static_cast<int>(GetProcessHeaps(0, nullptr)); }
+
+DWORD LowestFreeTlsIndex() {
+    DWORD index = TlsAlloc();
+    TlsFree(index);
+    return index;
+}
+
+// One load, some threads with state (a few of which end before the unload),
+// the unload while the others live, then their end.
+void RunCycle(int cycle, DWORD* unloadMs) {
+    HMODULE module = LoadLibraryA(ProbeLibrary);
+    ASSERT_NE(module, nullptr) << "cycle " << cycle << ": error " << GetLastError();
+    auto use = Export<UseThreadState>(module, "UseThreadState");
+    ASSERT_NE(use, nullptr);
+
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    int threads = 3 + cycle % 8;
+    std::vector<ThreadJob> jobs(threads);
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < threads; ++i) {
+        jobs[i] = {use, i, CreateEventA(nullptr, TRUE, FALSE, nullptr), i % 3 == 0 ? nullptr : go};
+        handles.push_back(CreateThread(nullptr, 0, HoldState, &jobs[i], 0, nullptr));
+    }
+    for (ThreadJob& job : jobs) {
+        WaitForSingleObject(job.registered, INFINITE);
+        CloseHandle(job.registered);
+    }
+
+    DWORD start = GetTickCount();
+    FreeLibrary(module);
+    *unloadMs = GetTickCount() - start;
+    EXPECT_EQ(GetModuleHandleA(ProbeLibrary), nullptr) << "cycle " << cycle << ": still loaded";
+
+    SetEvent(go); // the watched threads end after the module is gone
+    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
+    for (HANDLE handle : handles) {
+        CloseHandle(handle);
+    }
+    CloseHandle(go);
+}
+
+TEST(Unload, WatchedThreadsOutliveTheModule) {
+    DWORD unloadMs = 0;
+    RunCycle(0, &unloadMs); // warm-up: the system makes some handles on first use
+    Sleep(100);
+    int handlesBefore = testing_support::CountOpenHandles();
+    int heapsBefore = CountHeaps();
+    DWORD tlsBefore = LowestFreeTlsIndex();
+
+    DWORD slowest = 0;
+    for (int cycle = 1; cycle <= 40; ++cycle) {
+        RunCycle(cycle, &unloadMs);
+        slowest = std::max(slowest, unloadMs);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    Sleep(200); // any watcher left behind would crash the process about now
+    std::printf("slowest unload: %lu ms\n", slowest);
+    EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
+    EXPECT_EQ(CountHeaps(), heapsBefore) << "process heaps";
+    EXPECT_EQ(LowestFreeTlsIndex(), tlsBefore) << "thread-local slots are given back";
+}
+
+TEST(Unload, LoadAndUnloadWithoutThreadsLeavesNothing) {
+    FreeLibrary(LoadLibraryA(ProbeLibrary));
+    int handlesBefore = testing_support::CountOpenHandles();
+    int heapsBefore = CountHeaps();
+    for (int i = 0; i < 100; ++i) {
+        HMODULE module = LoadLibraryA(ProbeLibrary);
+        ASSERT_NE(module, nullptr);
+        FreeLibrary(module);
+    }
+    EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
+    EXPECT_EQ(CountHeaps(), heapsBefore) << "process heaps";
+}
+
+} // namespace
