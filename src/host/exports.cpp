@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "run/run_sequence.h"
 #include "ui/message_box.h"
 
 namespace {
@@ -18,8 +19,8 @@ int32_t __stdcall pluginload(int32_t) {
     return 0;
 }
 
-int32_t __stdcall pluginrun(dovemarl::host::GameInfo*) {
-    return 0;
+int32_t __stdcall pluginrun(dovemarl::host::GameInfo* info) {
+    return dovemarl::run::RunPlugin(info);
 }
 
 int32_t __stdcall pluginunload(int32_t) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/text_variable.h"
+
 namespace dovemarl::host {
 
 struct GameInfo {
@@ -27,5 +29,8 @@ static_assert(offsetof(GameInfo, winheight) == 16);
 static_assert(offsetof(GameInfo, hwnd) == 20);
 static_assert(offsetof(GameInfo, newtitle) == 24);
 static_assert(offsetof(GameInfo, title) == 28);
+
+// The record's own text fields (title), for ReleaseTextFields.
+inline constexpr int32_t GameInfoTextLayout[] = {offsetof(GameInfo, title), runtime::TextLayoutEnd};
 
 } // namespace dovemarl::host

@@ -1,5 +1,6 @@
 #include "runtime/module.h"
 
+#include "run/proposed_title.h"
 #include "runtime/heaps.h"
 #include "runtime/library.h"
 #include "runtime/text_workspace.h"
@@ -27,6 +28,7 @@ void StopModule() {
     StopLibraryService();
     ui::StopMessageBoxService();
     StopThreadAreas();
+    run::StopProposedTitle();
     StopTextService();
     DestroyPrivateHeap(MainHeap);
     ModuleInstance = nullptr;

@@ -8,7 +8,9 @@ namespace dovemarl::runtime {
 
 namespace {
 
-void* RecordOf(HandleElement* element) { return element + 1; }
+void* RecordOf(HandleElement* element) {
+    return element + 1;
+}
 
 bool InSlotRange(const ObjectTable* table, int32_t value) {
     return value >= 0 && value < table->slotCount;

@@ -26,8 +26,8 @@ struct ObjectTable {
     void** slots;
     HandleElement* handles; // newest first
     ReleaseOperation release;
-    int32_t walkPosition;        // where ReleaseAllRecords is among the slots
-    HandleElement* walkCursor;   // and among the handles
+    int32_t walkPosition;      // where ReleaseAllRecords is among the slots
+    HandleElement* walkCursor; // and among the handles
     CRITICAL_SECTION lock;
 };
 

@@ -11,9 +11,9 @@ namespace dovemarl::runtime {
 
 namespace {
 
-constexpr int32_t GrowthMargin = 16384;  // added beyond what a reservation needs
-constexpr int32_t SpareBytes = 5;        // allocated beyond the capacity
-constexpr int32_t SlackBytes = 4;        // a reservation must stay this far below capacity
+constexpr int32_t GrowthMargin = 16384; // added beyond what a reservation needs
+constexpr int32_t SpareBytes = 5;       // allocated beyond the capacity
+constexpr int32_t SlackBytes = 4;       // a reservation must stay this far below capacity
 constexpr int32_t Decimal32Room = 32;
 constexpr int32_t Decimal64Room = 64;
 constexpr char Int32MinDigits[] = "2147483648";
@@ -102,8 +102,8 @@ char* TextReserve(int32_t length, int32_t at) {
         if (capacity + SpareBytes > INT32_MAX) {
             return nullptr;
         }
-        void* grown = HeapReAlloc(TextHeap, 0, workspace->buffer,
-                                  static_cast<SIZE_T>(capacity + SpareBytes));
+        void* grown =
+            HeapReAlloc(TextHeap, 0, workspace->buffer, static_cast<SIZE_T>(capacity + SpareBytes));
         if (grown == nullptr) {
             return nullptr;
         }
@@ -122,7 +122,9 @@ void TextGiveBack(int32_t count) {
     }
 }
 
-void AppendText(const char* text) { AppendForeignText(text, AtPosition); }
+void AppendText(const char* text) {
+    AppendForeignText(text, AtPosition);
+}
 
 void AppendForeignText(const char* text, int32_t at) {
     TextWorkspace* workspace = CurrentTextWorkspace();
@@ -151,8 +153,8 @@ void AppendDecimal(int64_t value, int32_t at) {
         TerminateAtPosition(workspace);
         return;
     }
-    int written = fits32 ? WriteDecimal32(place, static_cast<int32_t>(value))
-                         : WriteDecimal64(place, value);
+    int written =
+        fits32 ? WriteDecimal32(place, static_cast<int32_t>(value)) : WriteDecimal64(place, value);
     TextGiveBack(room - written);
     place[written] = '\0';
 }

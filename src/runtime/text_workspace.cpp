@@ -14,8 +14,8 @@ constexpr int32_t InitialCapacity = 16;
 DWORD TextSlot = TLS_OUT_OF_INDEXES;
 
 TextWorkspace* NewWorkspace() {
-    auto* workspace = static_cast<TextWorkspace*>(
-        HeapAlloc(TextHeap, HEAP_ZERO_MEMORY, sizeof(TextWorkspace)));
+    auto* workspace =
+        static_cast<TextWorkspace*>(HeapAlloc(TextHeap, HEAP_ZERO_MEMORY, sizeof(TextWorkspace)));
     if (workspace == nullptr) {
         return nullptr;
     }

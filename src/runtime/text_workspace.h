@@ -7,7 +7,7 @@
 namespace dovemarl::runtime {
 
 struct TextWorkspace {
-    char* buffer;     // on TextHeap, capacity + 5 bytes once grown
+    char* buffer; // on TextHeap, capacity + 5 bytes once grown
     int32_t capacity;
     int32_t position; // length of everything built so far
 };

@@ -22,7 +22,9 @@ DWORD BlockSlot = TLS_OUT_OF_INDEXES;
 int32_t BlockSize = 0;
 AreaEntry* AreaList = nullptr;
 
-constexpr int32_t RoundUpTo4(int32_t size) { return (size + 3) & ~3; }
+constexpr int32_t RoundUpTo4(int32_t size) {
+    return (size + 3) & ~3;
+}
 
 uint8_t* CurrentBlock() {
     if (BlockSlot == TLS_OUT_OF_INDEXES) {
@@ -83,7 +85,8 @@ void* ThreadArea(int32_t offset) {
     }
     uint8_t* block = CurrentBlock();
     if (block == nullptr) {
-        block = static_cast<uint8_t*>(NewRecord(static_cast<size_t>(BlockSize > 0 ? BlockSize : 4)));
+        block =
+            static_cast<uint8_t*>(NewRecord(static_cast<size_t>(BlockSize > 0 ? BlockSize : 4)));
         if (block == nullptr) {
             return nullptr;
         }

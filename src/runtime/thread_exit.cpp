@@ -40,7 +40,8 @@ struct Watcher {
     bool started;
 };
 
-INIT_ONCE WatcherLockOnce = INIT_ONCE_STATIC_INIT;
+// The watcher lock is made on first use: 0 not yet, 1 being made, 2 made.
+volatile LONG WatcherLockState = 0;
 CRITICAL_SECTION WatcherLock;
 bool WatcherLockReady = false;
 HANDLE NeverSignalled = nullptr; // where parked watcher threads wait for good
@@ -48,16 +49,18 @@ Watcher* WatcherList = nullptr;  // watchers with threads to watch, newest first
 Watcher* EndedList = nullptr;    // watchers whose last thread ended, parked or parking
 bool Stopping = false;
 
-BOOL CALLBACK MakeWatcherLock(PINIT_ONCE, PVOID, PVOID*) {
-    InitializeCriticalSection(&WatcherLock);
-    NeverSignalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    WatcherLockReady = true;
-    return TRUE;
-}
-
-// Two threads registering their first hooks at once make the lock only once.
+// Two threads registering their first hooks at once make the lock only once:
+// the first one makes it, the other waits until it is made.
 bool EnsureWatcherLock() {
-    InitOnceExecuteOnce(&WatcherLockOnce, MakeWatcherLock, nullptr, nullptr);
+    if (InterlockedCompareExchange(&WatcherLockState, 1, 0) == 0) {
+        InitializeCriticalSection(&WatcherLock);
+        NeverSignalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        WatcherLockReady = true;
+        InterlockedExchange(&WatcherLockState, 2);
+    }
+    while (WatcherLockState != 2) {
+        SwitchToThread();
+    }
     return WatcherLockReady && NeverSignalled != nullptr;
 }
 
@@ -177,8 +180,8 @@ DWORD WINAPI WatchThreads(void* argument) {
         // Entries are only appended by others (under the lock) and removed by
         // this thread, so what the wait saw stays valid until it is handled.
         LONG count = watcher->count;
-        DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), watcher->handles, FALSE,
-                                              INFINITE);
+        DWORD result =
+            WaitForMultipleObjects(static_cast<DWORD>(count), watcher->handles, FALSE, INFINITE);
         EnterCriticalSection(&WatcherLock);
         if (Stopping) {
             LeaveCriticalSection(&WatcherLock);
@@ -392,7 +395,7 @@ void StopThreadExit() {
 }
 
 void StartThreadExit() {
-    InitOnceInitialize(&WatcherLockOnce);
+    InterlockedExchange(&WatcherLockState, 0);
     WatcherList = EndedList = nullptr;
     Stopping = false;
 }
@@ -435,7 +438,8 @@ void* WatchedThreadHandle(uint32_t threadId) {
     EnterCriticalSection(&WatcherLock);
     Watcher* watcher = nullptr;
     LONG index = 0;
-    void* handle = FindWatchedThread(threadId, &watcher, &index) ? watcher->handles[index] : nullptr;
+    void* handle =
+        FindWatchedThread(threadId, &watcher, &index) ? watcher->handles[index] : nullptr;
     LeaveCriticalSection(&WatcherLock);
     return handle;
 }

@@ -17,11 +17,17 @@ __declspec(dllexport) int32_t __stdcall AddOne(int32_t value) {
 }
 
 // Returns its argument untouched, so a caller can see what it passed.
-__declspec(dllexport) int32_t __stdcall Echo(int32_t value) { return value; }
+__declspec(dllexport) int32_t __stdcall Echo(int32_t value) {
+    return value;
+}
 
-__declspec(dllexport) int32_t __stdcall CallCount(int32_t) { return Calls; }
+__declspec(dllexport) int32_t __stdcall CallCount(int32_t) {
+    return Calls;
+}
 
-__declspec(dllexport) int32_t __stdcall AttachCount(int32_t) { return Attaches; }
+__declspec(dllexport) int32_t __stdcall AttachCount(int32_t) {
+    return Attaches;
+}
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {

@@ -59,14 +59,6 @@ TEST(EntryPoints, UnloadWithoutLoadSaysGoodbye) {
     EXPECT_EQ(watcher.Seen()[0].text, Farewell);
 }
 
-TEST(EntryPoints, RunAcceptsARecordAndReturnsZero) {
-    PluginLibrary plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    testing_support::GameInfo info = {};
-    BoxWatcher watcher;
-    EXPECT_EQ(plugin.run(&info), 0);
-}
-
 TEST(EntryPoints, LoadsAndUnloadsWithoutCallingAnything) {
     for (int i = 0; i < 20; ++i) {
         PluginLibrary plugin;

@@ -3,7 +3,10 @@
 // watcher behind that would run unloaded code when those threads end later.
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
+
+#include "box_watcher.h"
 
 #include "support/plugin_library.h"
 #include "support/resources.h"
@@ -32,7 +35,14 @@ DWORD WINAPI HoldState(void* argument) {
     return 0;
 }
 
-int CountHeaps() { return static_cast<int>(GetProcessHeaps(0, nullptr)); }
+// The module imports winmm.dll. Wine's winmm leaves a dozen handles behind
+// each time it is unloaded, which would hide the module's own count: keep it
+// loaded for the whole run, as it is in most host processes.
+const HMODULE KeepWinmmLoaded = LoadLibraryA("winmm.dll");
+
+int CountHeaps() {
+    return static_cast<int>(GetProcessHeaps(0, nullptr));
+}
 
 DWORD LowestFreeTlsIndex() {
     DWORD index = TlsAlloc();
@@ -108,6 +118,31 @@ TEST(Unload, LoadAndUnloadWithoutThreadsLeavesNothing) {
     }
     EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
     EXPECT_EQ(CountHeaps(), heapsBefore) << "process heaps";
+}
+
+// The real plug-in: a host thread that ran pluginrun holds its workspace when
+// the host unloads the plug-in, and ends afterwards.
+TEST(Unload, RealPluginUnloadsWhileARunThreadLives) {
+    testing_support::PluginLibrary plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    standin::BoxWatcher watcher;
+    HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread host([&] {
+        testing_support::GameInfo info = {};
+        plugin.run(&info);
+        SetEvent(ran);
+        WaitForSingleObject(go, INFINITE);
+    });
+    ASSERT_EQ(WaitForSingleObject(ran, 30000), WAIT_OBJECT_0);
+    plugin.Unload();
+    EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr);
+    SetEvent(go);
+    host.join();
+    Sleep(100); // a watcher left behind would crash the process about now
+    CloseHandle(ran);
+    CloseHandle(go);
+    EXPECT_EQ(watcher.Seen().size(), 2u);
 }
 
 } // namespace

@@ -327,6 +327,8 @@ TEST_F(ThreadExitTest, HundredsOfThreadsLeaveNothingBehind) {
     for (int batch = 0; batch < 6; ++batch) {
         ASSERT_TRUE(runBatch(50)) << "batch " << batch;
     }
+    // Threads that just ended may still be closing what the system gave them.
+    WaitUntil([&] { return testing_support::CountOpenHandles() == handlesBefore; }, 2000);
     EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
     auto mainAfter = testing_support::UsageOf(MainHeap);
     auto textAfter = testing_support::UsageOf(TextHeap);

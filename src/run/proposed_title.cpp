@@ -1,0 +1,34 @@
+#include "run/proposed_title.h"
+
+#include <windows.h>
+
+#include "runtime/text_variable.h"
+
+namespace dovemarl::run {
+
+namespace {
+
+constexpr char ProposedTitleText[] = "Tidewarden - Hello from Dovemarl";
+
+char* ProposedTitle = nullptr;
+// Two host threads may propose at once: assigning (which may move the block)
+// and publishing the address happen under one lock, so no thread publishes
+// an address that another thread's assignment has already freed.
+SRWLOCK ProposedTitleLock = SRWLOCK_INIT;
+
+} // namespace
+
+void ProposeTitle(host::GameInfo* record) {
+    AcquireSRWLockExclusive(&ProposedTitleLock);
+    runtime::AssignText(&ProposedTitle, ProposedTitleText);
+    record->newtitle = ProposedTitle;
+    ReleaseSRWLockExclusive(&ProposedTitleLock);
+}
+
+void StopProposedTitle() {
+    AcquireSRWLockExclusive(&ProposedTitleLock);
+    ProposedTitle = nullptr;
+    ReleaseSRWLockExclusive(&ProposedTitleLock);
+}
+
+} // namespace dovemarl::run
