@@ -14,20 +14,11 @@
 #include <string>
 
 #include "box_watcher.h"
+#include "host_record.h"
 
 namespace {
 
-struct GameInfo { // the host's side of the 32-byte record
-    int32_t pid;
-    int32_t winx;
-    int32_t winy;
-    int32_t winwidth;
-    int32_t winheight;
-    uint32_t hwnd;
-    const char* newtitle;
-    const char* title;
-};
-static_assert(sizeof(GameInfo) == 32);
+using standin::GameInfo;
 
 using PluginCall = int32_t(__stdcall*)(int32_t);
 using PluginRun = int32_t(__stdcall*)(GameInfo*);

@@ -5,19 +5,11 @@
 
 #include <cstdint>
 
+#include "host_record.h"
+
 namespace {
 
-struct GameInfo { // the host's record; only hwnd is read
-    int32_t pid;
-    int32_t winx;
-    int32_t winy;
-    int32_t winwidth;
-    int32_t winheight;
-    uint32_t hwnd;
-    const char* newtitle;
-    const char* title;
-};
-static_assert(sizeof(GameInfo) == 32);
+using standin::GameInfo;
 
 HWND GameWindow(const GameInfo* info) {
     if (info == nullptr) {

@@ -5,19 +5,11 @@
 
 #include <cstdint>
 
+#include "host_record.h"
+
 namespace testing_support {
 
-struct GameInfo { // the host's view of the 32-byte record
-    int32_t pid;
-    int32_t winx;
-    int32_t winy;
-    int32_t winwidth;
-    int32_t winheight;
-    uint32_t hwnd;
-    const char* newtitle;
-    const char* title;
-};
-static_assert(sizeof(GameInfo) == 32);
+using standin::GameInfo;
 
 using PluginCall = int32_t(__stdcall*)(int32_t);
 using PluginRun = int32_t(__stdcall*)(GameInfo*);
