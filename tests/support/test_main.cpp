@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -19,9 +20,28 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// Helper mode for tests that need a foreground window of another process:
+// opens a window, keeps it served until it is closed or 20 seconds pass.
+int HoldForegroundWindow() {
+    HWND window = CreateWindowExA(0, "STATIC", "another process", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  300, 300, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(window);
+    for (DWORD start = GetTickCount(); IsWindow(window) && GetTickCount() - start < 20000;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--hold-foreground-window") == 0) {
+        return HoldForegroundWindow();
+    }
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(ReportCrash);
     testing::InitGoogleTest(&argc, argv);

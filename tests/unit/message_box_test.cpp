@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "box_watcher.h"
+#include "support/resources.h"
 #include "support/windows.h"
 #include "ui/message_box.h"
 #include "runtime/heaps.h"
@@ -78,19 +79,49 @@ TEST_F(MessageBoxTest, ShowsTitleTextAndFlagsAndReturnsTheButton) {
 }
 
 TEST_F(MessageBoxTest, ThreadWithoutWindowsRecordsNothing) {
-    HWND foreground = GetForegroundWindow();
-    DWORD foregroundProcess = 0;
-    GetWindowThreadProcessId(foreground, &foregroundProcess);
     int during = -1;
     BoxWatcher watcher([&](const SeenBox&) { during = CountSuspendedWindows(); });
     EXPECT_EQ(ShowMessageBoxDefault("t", "x"), IDOK);
     EXPECT_EQ(during, 0) << "records while the box was up";
     EXPECT_EQ(CountSuspendedWindows(), 0);
-    ASSERT_EQ(watcher.Seen().size(), 1u);
-    if (foregroundProcess != GetCurrentProcessId()) {
-        EXPECT_EQ(watcher.Seen()[0].owner, nullptr)
-            << "foreground " << foreground << " of process " << foregroundProcess;
+    EXPECT_EQ(watcher.Seen().size(), 1u);
+}
+
+// A window of another process in the foreground (the game client's, say)
+// does not own the box.
+TEST_F(MessageBoxTest, ForegroundWindowOfAnotherProcessDoesNotOwnTheBox) {
+    HWND mine = Window("mine");
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\" --hold-foreground-window";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &child));
+    DWORD foregroundProcess = 0;
+    bool foreign = testing_support::WaitUntil([&] {
+        FlushMessages();
+        GetWindowThreadProcessId(GetForegroundWindow(), &foregroundProcess);
+        return foregroundProcess == child.dwProcessId;
+    });
+    HWND foreground = GetForegroundWindow();
+    WindowState during;
+    BoxWatcher watcher([&](const SeenBox&) { during = StateOf(mine); });
+    if (foreign) {
+        ShowMessageBoxDefault("t", "x");
     }
+    PostMessageA(foreground, WM_CLOSE, 0, 0);
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    ASSERT_TRUE(foreign) << "foreground process " << foregroundProcess << ", expected "
+                         << child.dwProcessId;
+    ASSERT_EQ(watcher.Seen().size(), 1u);
+    EXPECT_EQ(watcher.Seen()[0].owner, nullptr) << "foreground " << foreground;
+    EXPECT_FALSE(during.enabled) << "this thread's windows are still suspended";
+    FlushMessages();
+    EXPECT_TRUE(IsWindowEnabled(mine));
 }
 
 TEST_F(MessageBoxTest, SuspendsTheThreadsVisibleWindowsAndPutsThemBack) {
