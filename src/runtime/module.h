@@ -1,7 +1,7 @@
 #pragma once
 // Module start-up and shutdown: the runtime services' module-wide state,
-// created in a fixed order when the module attaches and taken down in reverse
-// when it detaches.
+// created in a fixed order when the module attaches and taken down in a fixed
+// order when it detaches.
 #include <windows.h>
 
 namespace dovemarl::runtime {

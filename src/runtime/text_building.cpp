@@ -160,12 +160,11 @@ void AppendDecimal(int64_t value, int32_t at) {
 }
 
 void TextSeal() {
-    if (TextWorkspace* workspace = CurrentTextWorkspace()) {
-        // Keep the sealed NUL and the next one inside the buffer.
-        if (TextReserve(1) == nullptr) {
-            return;
-        }
-        TerminateAtPosition(workspace);
+    // The NUL is written again: when nothing was built since the last mark,
+    // the byte there is left over from an earlier, released text.
+    if (char* sealed = TextReserve(1)) {
+        sealed[0] = '\0';
+        sealed[1] = '\0'; // the new position; the buffer keeps room beyond it
     }
 }
 

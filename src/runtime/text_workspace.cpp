@@ -12,6 +12,9 @@ namespace {
 constexpr int32_t InitialCapacity = 16;
 
 DWORD TextSlot = TLS_OUT_OF_INDEXES;
+// Guards the second attempt to start the text service, which any thread may
+// make when start-up could not allocate the slot.
+SRWLOCK RestartLock = SRWLOCK_INIT;
 
 TextWorkspace* NewWorkspace() {
     auto* workspace =
@@ -62,16 +65,18 @@ void StopTextService() {
 
 void ReadyTextWorkspace() {
     if (TextSlot == TLS_OUT_OF_INDEXES) {
-        // Start-up could not make the slot: try again, and watch this thread's
-        // workspace, since this thread is not the attaching one.
+        // Start-up could not make the slot: try again, once for all threads.
+        AcquireSRWLockExclusive(&RestartLock);
         if (TextHeap == nullptr) {
             TextHeap = MakePrivateHeap();
         }
-        TextSlot = TlsAlloc();
-        if (TextHeap != nullptr && TextSlot != TLS_OUT_OF_INDEXES) {
-            WatchWorkspace(NewWorkspace());
+        if (TextSlot == TLS_OUT_OF_INDEXES) {
+            TextSlot = TlsAlloc();
         }
-        return;
+        ReleaseSRWLockExclusive(&RestartLock);
+        if (TextSlot == TLS_OUT_OF_INDEXES) {
+            return;
+        }
     }
     if (TlsGetValue(TextSlot) == nullptr && TextHeap != nullptr) {
         WatchWorkspace(NewWorkspace());

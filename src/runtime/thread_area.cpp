@@ -57,9 +57,12 @@ int32_t RegisterThreadArea(int32_t size, AreaHook init, AreaHook release) {
     BlockSize += RoundUpTo4(size);
     // Block sizes of 0 are made 4 so that a block is never a null allocation.
     void* block = ResizeRecord(CurrentBlock(), static_cast<size_t>(BlockSize > 0 ? BlockSize : 4));
-    if (block != nullptr) {
-        TlsSetValue(BlockSlot, block);
+    if (block == nullptr) {
+        // A block too small for the new area must not stay in use: drop it,
+        // and ThreadArea makes this thread a whole one when it is next asked.
+        FreeRecord(CurrentBlock());
     }
+    TlsSetValue(BlockSlot, block);
     if (init != nullptr || release != nullptr) {
         auto* entry = NewRecord<AreaEntry>();
         if (entry != nullptr) {

@@ -213,11 +213,8 @@ DWORD WINAPI WatchThreads(void* argument) {
     }
 }
 
-// Ends the thread of a watcher that has parked, or has not yet run any module
-// code, and closes what it held.
-void EndWatcherThread(Watcher* watcher) {
-    TerminateThread(watcher->thread, 0);
-    WaitForSingleObject(watcher->thread, TerminateTimeoutMs);
+// Closes what a watcher held, its own thread's handle included.
+void CloseWatcherHandles(Watcher* watcher) {
     CloseHandle(watcher->thread);
     CloseHandle(watcher->parked);
     if (watcher->semaphore != nullptr) {
@@ -235,7 +232,9 @@ void ReapEndedWatchers() {
         Watcher* next = watcher->next;
         if (WaitForSingleObject(watcher->parked, 0) == WAIT_OBJECT_0) {
             Unlink(EndedList, watcher);
-            EndWatcherThread(watcher);
+            TerminateThread(watcher->thread, 0);
+            WaitForSingleObject(watcher->thread, TerminateTimeoutMs);
+            CloseWatcherHandles(watcher);
             FreeRecord(watcher);
         }
         watcher = next;
@@ -356,12 +355,13 @@ void OnThreadExit(ExitHookFunction function, uintptr_t argument) {
 // for a watcher thread to end would deadlock. Instead every watcher is asked
 // to stop (the flag, then its semaphore), and each one acknowledges by parking
 // (see Park): once it is parked it is ended with TerminateThread, which needs
-// no loader lock. A watcher that has not started yet is still inside the
-// system's thread start-up, which waits for the loader lock this thread may
-// hold: it has run no module code and is ended at once. A watcher that does
-// not park in time is ended anyway rather than hanging the host's unload.
-// No hook runs after this: the heaps, and all state the hooks would release,
-// are destroyed whole right after.
+// no loader lock. A watcher that had not yet taken the lock when the flag was
+// set has run nothing but its first instructions (under the loader lock it is
+// still inside the system's thread start-up, which waits for that lock); it
+// would only park, so it is ended at once. A watcher that does not park in
+// time (all share one time limit) is ended anyway rather than hanging the
+// host's unload. No hook runs after this: the heaps, and all state the hooks
+// would release, are destroyed whole right after.
 void StopThreadExit() {
     if (!WatcherLockReady) {
         return;
@@ -380,11 +380,23 @@ void StopThreadExit() {
     }
     LeaveCriticalSection(&WatcherLock);
 
+    // "started" no longer changes: a watcher sets it only under the lock and
+    // before it has seen the stop flag.
+    DWORD deadline = GetTickCount() + ParkTimeoutMs;
     for (Watcher* watcher = retiring; watcher != nullptr; watcher = watcher->next) {
         if (watcher->started) {
-            WaitForSingleObject(watcher->parked, ParkTimeoutMs);
+            DWORD now = GetTickCount();
+            WaitForSingleObject(watcher->parked,
+                                static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0);
         }
-        EndWatcherThread(watcher);
+        TerminateThread(watcher->thread, 0);
+    }
+    deadline = GetTickCount() + TerminateTimeoutMs;
+    for (Watcher* watcher = retiring; watcher != nullptr; watcher = watcher->next) {
+        DWORD now = GetTickCount();
+        WaitForSingleObject(watcher->thread,
+                            static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0);
+        CloseWatcherHandles(watcher);
     }
     // The records go with MainHeap; the lock and the event live no longer
     // than the module does.

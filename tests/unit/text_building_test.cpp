@@ -245,6 +245,14 @@ TEST_F(TextBuildingTest, SealOfAnEmptyTextLeavesAnEmptyText) {
     EXPECT_EQ(TextAt(mark + 1), "after");
 }
 
+TEST_F(TextBuildingTest, SealWithNothingBuiltSinceTheMarkIsEmpty) {
+    int32_t mark = TextMark();
+    AppendText("stale text");
+    TextRelease(mark); // the bytes stay behind in the buffer
+    TextSeal();
+    EXPECT_EQ(TextAt(mark), "");
+}
+
 TEST_F(TextBuildingTest, ReleaseRestoresTheMarkedPosition) {
     int32_t outer = TextMark();
     AppendText("outer ");
