@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite under Wine.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
-"$root/scripts/setup.sh"
-BUILD_DIR="$build" "$root/scripts/build.sh"
-. "$root/scripts/wine-session.sh"
-wine_session_start "$build"
-trap wine_session_stop EXIT
+. "$(dirname "$0")/wine-session.sh"
+prepare_wine_run
 cd "$build"
 ctest --output-on-failure --timeout 600 "$@"

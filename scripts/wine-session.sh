@@ -1,6 +1,7 @@
 # Sourced by the demo and test scripts: a private Wine prefix in the build folder,
 # a private Xvfb display and one persistent wineserver for the whole session.
-# Defines wine_session_start and wine_session_stop.
+# Defines wine_session_start and wine_session_stop, and prepare_wine_run,
+# which the demo, test and benchmark scripts share.
 
 wine_session_start() {
     local build="$1"
@@ -38,4 +39,15 @@ wine_session_start() {
 wine_session_stop() {
     wineserver -k >/dev/null 2>&1 || true
     [ -n "${WINE_SESSION_XVFB:-}" ] && kill "$WINE_SESSION_XVFB" >/dev/null 2>&1 || true
+}
+
+# Installs what is missing, builds into $build, and starts a session that
+# ends when the calling script exits. Sets root and build.
+prepare_wine_run() {
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    build="${BUILD_DIR:-$root/build}"
+    "$root/scripts/setup.sh"
+    BUILD_DIR="$build" "$root/scripts/build.sh"
+    wine_session_start "$build"
+    trap wine_session_stop EXIT
 }
