@@ -102,9 +102,8 @@ void ThreadBenchmarks() {
 }
 
 void PluginBenchmarks() {
-    Measure("Dovemarl.dll LoadLibrary + FreeLibrary", 200, [] {
-        testing_support::PluginLibrary plugin;
-    });
+    Measure("Dovemarl.dll LoadLibrary + FreeLibrary", 200,
+            [] { testing_support::PluginLibrary plugin; });
     testing_support::PluginLibrary plugin;
     double firstBox = 0;
     double entered = 0;
@@ -117,7 +116,8 @@ void PluginBenchmarks() {
         testing_support::GameInfo info = {};
         entered = Now();
         plugin.run(&info);
-        std::printf("%-44s %10.3f ms\n", "pluginrun: entry to first box", (firstBox - entered) * 1e3);
+        std::printf("%-44s %10.3f ms\n", "pluginrun: entry to first box",
+                    (firstBox - entered) * 1e3);
     }
 }
 

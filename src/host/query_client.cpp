@@ -33,7 +33,7 @@ void QueryGameInfo(int32_t library, GameInfo* hostRecord, GameInfo* answers) {
     // The returned text is copied at once; its address is never kept.
     int32_t mark = runtime::TextMark();
     auto* title = reinterpret_cast<const char*>(
-        static_cast<uintptr_t>(static_cast<uint32_t>(Ask(library, "getgametitle", hostRecord))));
+        static_cast<uintptr_t>(Ask(library, "getgametitle", hostRecord)));
     runtime::AppendForeignText(title, mark);
     char* copy = nullptr;
     runtime::AssignBuiltText(&copy, mark);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/heaps.h"
+#include "runtime/linked_list.h"
 
 namespace dovemarl::runtime {
 
@@ -78,11 +79,7 @@ void* ObtainRecord(ObjectTable* table, int32_t number) {
         auto* element = static_cast<HandleElement*>(
             NewRecord(sizeof(HandleElement) + static_cast<size_t>(table->recordSize)));
         if (element != nullptr) {
-            element->next = table->handles;
-            if (table->handles != nullptr) {
-                table->handles->prev = element;
-            }
-            table->handles = element;
+            PushFront(table->handles, element);
             record = RecordOf(element);
         }
     } else if (number < table->slotCount || GrowSlots(table, number)) {
@@ -126,14 +123,7 @@ void GiveBackRecord(ObjectTable* table, int32_t value) {
             std::memset(table->slots[value], 0, static_cast<size_t>(table->recordSize));
         }
     } else if (HandleElement* element = FindElement(table, value)) {
-        if (element->prev != nullptr) {
-            element->prev->next = element->next;
-        } else {
-            table->handles = element->next;
-        }
-        if (element->next != nullptr) {
-            element->next->prev = element->prev;
-        }
+        Unlink(table->handles, element);
         FreeRecord(element);
     }
     LeaveCriticalSection(&table->lock);

@@ -62,10 +62,6 @@ int WriteDecimal64(char* out, int64_t value) {
     return sign + WriteDigits(out + sign, magnitude);
 }
 
-void TerminateAtPosition(TextWorkspace* workspace) {
-    workspace->buffer[workspace->position] = '\0';
-}
-
 } // namespace
 
 int32_t TextMark() {
@@ -126,31 +122,35 @@ void AppendText(const char* text) {
     AppendForeignText(text, AtPosition);
 }
 
-void AppendForeignText(const char* text, int32_t at) {
-    TextWorkspace* workspace = CurrentTextWorkspace();
-    if (workspace == nullptr) {
-        return;
-    }
-    size_t length = text != nullptr ? std::strlen(text) : 0;
+namespace {
+
+// Room for one piece of text at offset at. When there is none, the text built
+// so far is ended where it stands, and the piece is left out.
+char* ReservePiece(size_t length, int32_t at) {
     char* place = length <= INT32_MAX ? TextReserve(static_cast<int32_t>(length), at) : nullptr;
     if (place == nullptr) {
-        TerminateAtPosition(workspace);
-        return;
+        if (TextWorkspace* workspace = CurrentTextWorkspace()) {
+            workspace->buffer[workspace->position] = '\0';
+        }
     }
-    std::memcpy(place, text != nullptr ? text : "", length);
-    place[length] = '\0';
+    return place;
+}
+
+} // namespace
+
+void AppendForeignText(const char* text, int32_t at) {
+    size_t length = text != nullptr ? std::strlen(text) : 0;
+    if (char* place = ReservePiece(length, at)) {
+        std::memcpy(place, text != nullptr ? text : "", length);
+        place[length] = '\0';
+    }
 }
 
 void AppendDecimal(int64_t value, int32_t at) {
-    TextWorkspace* workspace = CurrentTextWorkspace();
-    if (workspace == nullptr) {
-        return;
-    }
     bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
     int32_t room = fits32 ? Decimal32Room : Decimal64Room;
-    char* place = TextReserve(room, at);
+    char* place = ReservePiece(static_cast<size_t>(room), at);
     if (place == nullptr) {
-        TerminateAtPosition(workspace);
         return;
     }
     int written =

@@ -24,24 +24,20 @@ int32_t StoreText(char** slot, const char* text, size_t length) {
     if (TextHeap == nullptr || length > INT32_MAX - SpareBytes) {
         return 0;
     }
-    char* block = nullptr;
-    if (*slot == nullptr || Overlaps(text, *slot)) {
-        // A text read from the block itself must survive until it is copied.
-        block = static_cast<char*>(HeapAlloc(TextHeap, 0, length + SpareBytes));
-        if (block == nullptr) {
-            return 0;
-        }
-        std::memcpy(block, text, length);
-        FreeText(*slot);
-    } else {
-        block = static_cast<char*>(HeapReAlloc(TextHeap, 0, *slot, length + SpareBytes));
-        if (block == nullptr) {
-            return 0;
-        }
-        std::memcpy(block, text, length);
+    // A text read from the slot's own block gets a new block, and the old one
+    // is freed only after the copy.
+    bool fresh = *slot == nullptr || Overlaps(text, *slot);
+    void* block = fresh ? HeapAlloc(TextHeap, 0, length + SpareBytes)
+                        : HeapReAlloc(TextHeap, 0, *slot, length + SpareBytes);
+    if (block == nullptr) {
+        return 0;
     }
-    block[length] = '\0';
-    *slot = block;
+    std::memcpy(block, text, length);
+    static_cast<char*>(block)[length] = '\0';
+    if (fresh) {
+        FreeText(*slot);
+    }
+    *slot = static_cast<char*>(block);
     return static_cast<int32_t>(length + 1);
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/heaps.h"
+#include "runtime/linked_list.h"
 #include "runtime/thread_exit.h"
 
 namespace dovemarl::runtime {
@@ -24,6 +25,11 @@ AreaEntry* AreaList = nullptr;
 
 constexpr int32_t RoundUpTo4(int32_t size) {
     return (size + 3) & ~3;
+}
+
+// Block sizes of 0 are made 4 so that a block is never a null allocation.
+size_t AllocatedBlockSize() {
+    return static_cast<size_t>(BlockSize > 0 ? BlockSize : 4);
 }
 
 uint8_t* CurrentBlock() {
@@ -55,8 +61,7 @@ int32_t RegisterThreadArea(int32_t size, AreaHook init, AreaHook release) {
     }
     int32_t offset = BlockSize;
     BlockSize += RoundUpTo4(size);
-    // Block sizes of 0 are made 4 so that a block is never a null allocation.
-    void* block = ResizeRecord(CurrentBlock(), static_cast<size_t>(BlockSize > 0 ? BlockSize : 4));
+    void* block = ResizeRecord(CurrentBlock(), AllocatedBlockSize());
     if (block == nullptr) {
         // A block too small for the new area must not stay in use: drop it,
         // and ThreadArea makes this thread a whole one when it is next asked.
@@ -69,11 +74,7 @@ int32_t RegisterThreadArea(int32_t size, AreaHook init, AreaHook release) {
             entry->offset = offset;
             entry->init = init;
             entry->release = release;
-            entry->next = AreaList;
-            if (AreaList != nullptr) {
-                AreaList->prev = entry;
-            }
-            AreaList = entry;
+            PushFront(AreaList, entry);
         }
         if (init != nullptr && block != nullptr) {
             init(static_cast<uint8_t*>(block) + offset);
@@ -88,8 +89,7 @@ void* ThreadArea(int32_t offset) {
     }
     uint8_t* block = CurrentBlock();
     if (block == nullptr) {
-        block =
-            static_cast<uint8_t*>(NewRecord(static_cast<size_t>(BlockSize > 0 ? BlockSize : 4)));
+        block = static_cast<uint8_t*>(NewRecord(AllocatedBlockSize()));
         if (block == nullptr) {
             return nullptr;
         }

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "runtime/heaps.h"
+#include "runtime/linked_list.h"
 
 namespace dovemarl::runtime {
 
@@ -40,10 +41,11 @@ struct Watcher {
     bool started;
 };
 
-// The watcher lock is made on first use: 0 not yet, 1 being made, 2 made.
-volatile LONG WatcherLockState = 0;
+// The watcher lock is made on first use and deleted when the watchers are
+// retired at detach.
+enum : LONG { LockNotMade, LockBeingMade, LockMade, LockRetired };
+volatile LONG WatcherLockState = LockNotMade;
 CRITICAL_SECTION WatcherLock;
-bool WatcherLockReady = false;
 HANDLE NeverSignalled = nullptr; // where parked watcher threads wait for good
 Watcher* WatcherList = nullptr;  // watchers with threads to watch, newest first
 Watcher* EndedList = nullptr;    // watchers whose last thread ended, parked or parking
@@ -52,37 +54,25 @@ bool Stopping = false;
 // Two threads registering their first hooks at once make the lock only once:
 // the first one makes it, the other waits until it is made.
 bool EnsureWatcherLock() {
-    if (InterlockedCompareExchange(&WatcherLockState, 1, 0) == 0) {
+    if (InterlockedCompareExchange(&WatcherLockState, LockBeingMade, LockNotMade) == LockNotMade) {
         InitializeCriticalSection(&WatcherLock);
         NeverSignalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        WatcherLockReady = true;
-        InterlockedExchange(&WatcherLockState, 2);
+        InterlockedExchange(&WatcherLockState, LockMade);
     }
-    while (WatcherLockState != 2) {
+    while (WatcherLockState == LockBeingMade) {
         SwitchToThread();
     }
-    return WatcherLockReady && NeverSignalled != nullptr;
+    return WatcherLockState == LockMade && NeverSignalled != nullptr;
 }
 
-void Push(Watcher*& list, Watcher* watcher) {
-    watcher->prev = nullptr;
-    watcher->next = list;
-    if (list != nullptr) {
-        list->prev = watcher;
-    }
-    list = watcher;
+bool WatcherLockMade() {
+    return WatcherLockState == LockMade;
 }
 
-void Unlink(Watcher*& list, Watcher* watcher) {
-    if (watcher->prev != nullptr) {
-        watcher->prev->next = watcher->next;
-    } else {
-        list = watcher->next;
-    }
-    if (watcher->next != nullptr) {
-        watcher->next->prev = watcher->prev;
-    }
-    watcher->next = watcher->prev = nullptr;
+// Waits for handle, but no later than deadline (a GetTickCount value).
+void WaitUntilDeadline(HANDLE handle, DWORD deadline) {
+    LONG left = static_cast<LONG>(deadline - GetTickCount());
+    WaitForSingleObject(handle, left > 0 ? static_cast<DWORD>(left) : 0);
 }
 
 // Takes entry index out of the arrays and returns its hooks. Under the lock.
@@ -101,18 +91,13 @@ ExitHook* RemoveEntry(Watcher* watcher, LONG index) {
     return hooks;
 }
 
-void RunHooks(ExitHook* hook) {
+// Frees a thread's hooks, newest first, running each one first if asked to.
+void DisposeHooks(ExitHook* hook, bool run) {
     while (hook != nullptr) {
         ExitHook* next = hook->next;
-        hook->function(hook->argument);
-        FreeRecord(hook);
-        hook = next;
-    }
-}
-
-void FreeHooks(ExitHook* hook) {
-    while (hook != nullptr) {
-        ExitHook* next = hook->next;
+        if (run) {
+            hook->function(hook->argument);
+        }
         FreeRecord(hook);
         hook = next;
     }
@@ -146,7 +131,7 @@ void DropInvalidHandles(Watcher* watcher) {
     }
     for (LONG i = watcher->count - 1; i >= 1; --i) {
         if (WaitForSingleObject(watcher->handles[i], 0) == WAIT_FAILED) {
-            FreeHooks(RemoveEntry(watcher, i));
+            DisposeHooks(RemoveEntry(watcher, i), false);
             found = true;
         }
     }
@@ -164,7 +149,7 @@ void EndWatcher(Watcher* watcher) {
     watcher->semaphore = watcher->handles[0] = nullptr;
     InterlockedExchange(&watcher->count, 0);
     Unlink(WatcherList, watcher);
-    Push(EndedList, watcher);
+    PushFront(EndedList, watcher);
 }
 
 DWORD WINAPI WatchThreads(void* argument) {
@@ -206,7 +191,7 @@ DWORD WINAPI WatchThreads(void* argument) {
             EndWatcher(watcher);
         }
         LeaveCriticalSection(&WatcherLock);
-        RunHooks(hooks);
+        DisposeHooks(hooks, true);
         if (ending) {
             Park(watcher);
         }
@@ -293,7 +278,7 @@ bool StartWatcher(HANDLE threadHandle, DWORD threadId, ExitHook* hook) {
         FreeRecord(watcher);
         return false;
     }
-    Push(WatcherList, watcher);
+    PushFront(WatcherList, watcher);
     return true;
 }
 
@@ -363,7 +348,7 @@ void OnThreadExit(ExitHookFunction function, uintptr_t argument) {
 // host's unload. No hook runs after this: the heaps, and all state the hooks
 // would release, are destroyed whole right after.
 void StopThreadExit() {
-    if (!WatcherLockReady) {
+    if (!WatcherLockMade()) {
         return;
     }
     EnterCriticalSection(&WatcherLock);
@@ -375,7 +360,7 @@ void StopThreadExit() {
             if (watcher->semaphore != nullptr) {
                 ReleaseSemaphore(watcher->semaphore, 1, nullptr);
             }
-            Push(retiring, watcher);
+            PushFront(retiring, watcher);
         }
     }
     LeaveCriticalSection(&WatcherLock);
@@ -385,17 +370,13 @@ void StopThreadExit() {
     DWORD deadline = GetTickCount() + ParkTimeoutMs;
     for (Watcher* watcher = retiring; watcher != nullptr; watcher = watcher->next) {
         if (watcher->started) {
-            DWORD now = GetTickCount();
-            WaitForSingleObject(watcher->parked,
-                                static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0);
+            WaitUntilDeadline(watcher->parked, deadline);
         }
         TerminateThread(watcher->thread, 0);
     }
     deadline = GetTickCount() + TerminateTimeoutMs;
     for (Watcher* watcher = retiring; watcher != nullptr; watcher = watcher->next) {
-        DWORD now = GetTickCount();
-        WaitForSingleObject(watcher->thread,
-                            static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0);
+        WaitUntilDeadline(watcher->thread, deadline);
         CloseWatcherHandles(watcher);
     }
     // The records go with MainHeap; the lock and the event live no longer
@@ -403,17 +384,17 @@ void StopThreadExit() {
     DeleteCriticalSection(&WatcherLock);
     CloseHandle(NeverSignalled);
     NeverSignalled = nullptr;
-    WatcherLockReady = false;
+    InterlockedExchange(&WatcherLockState, LockRetired);
 }
 
 void StartThreadExit() {
-    InterlockedExchange(&WatcherLockState, 0);
+    InterlockedExchange(&WatcherLockState, LockNotMade);
     WatcherList = EndedList = nullptr;
     Stopping = false;
 }
 
 int WatchedThreadCounts(int* counts, int capacity) {
-    if (!WatcherLockReady) {
+    if (!WatcherLockMade()) {
         return 0;
     }
     EnterCriticalSection(&WatcherLock);
@@ -430,7 +411,7 @@ int WatchedThreadCounts(int* counts, int capacity) {
 
 int EndedWatcherCount(int* parked) {
     *parked = 0;
-    if (!WatcherLockReady) {
+    if (!WatcherLockMade()) {
         return 0;
     }
     EnterCriticalSection(&WatcherLock);
@@ -444,7 +425,7 @@ int EndedWatcherCount(int* parked) {
 }
 
 void* WatchedThreadHandle(uint32_t threadId) {
-    if (!WatcherLockReady) {
+    if (!WatcherLockMade()) {
         return nullptr;
     }
     EnterCriticalSection(&WatcherLock);

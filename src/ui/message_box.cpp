@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/heaps.h"
+#include "runtime/linked_list.h"
 
 namespace dovemarl::ui {
 
@@ -38,24 +39,13 @@ void UnlockList() {
 
 void InsertAtHead(SuspendedWindowRecord* record) {
     LockList();
-    record->next = SuspendedWindowList;
-    if (SuspendedWindowList != nullptr) {
-        SuspendedWindowList->prev = record;
-    }
-    SuspendedWindowList = record;
+    runtime::PushFront(SuspendedWindowList, record);
     UnlockList();
 }
 
 void Unlink(SuspendedWindowRecord* record) {
     LockList();
-    if (record->prev != nullptr) {
-        record->prev->next = record->next;
-    } else {
-        SuspendedWindowList = record->next;
-    }
-    if (record->next != nullptr) {
-        record->next->prev = record->prev;
-    }
+    runtime::Unlink(SuspendedWindowList, record);
     UnlockList();
 }
 

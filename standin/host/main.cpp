@@ -14,20 +14,16 @@
 #include <string>
 
 #include "box_watcher.h"
-#include "host_record.h"
+#include "plugin_interface.h"
 
 namespace {
 
+using standin::Export;
 using standin::GameInfo;
-
-using PluginCall = int32_t(__stdcall*)(int32_t);
-using PluginRun = int32_t(__stdcall*)(GameInfo*);
+using standin::PluginCall;
+using standin::PluginRun;
 
 constexpr char GameTitle[] = "Tidewarden";
-
-template <typename Function> Function Export(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 std::string ModuleFolder() {
     char path[MAX_PATH] = "";

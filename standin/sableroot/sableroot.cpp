@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "host_record.h"
+#include "plugin_interface.h"
 
 namespace {
 

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "box_watcher.h"
+#include "support/example_record.h"
 #include "support/plugin_library.h"
 #include "support/query_library.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 using standin::BoxWatcher;
 using standin::SeenBox;
+using testing_support::ExampleRecord;
 using testing_support::GameInfo;
 using testing_support::PluginLibrary;
 using testing_support::QueryLibrary;
@@ -22,31 +25,24 @@ using testing_support::QueryLibraryDouble;
 
 constexpr char ProposedTitle[] = "Tidewarden - Hello from Dovemarl";
 
-GameInfo ExampleRecord() {
-    GameInfo info = {};
-    info.pid = 812;
-    info.hwnd = 590;
-    info.winx = 100;
-    info.winy = 50;
-    info.winwidth = 800;
-    info.winheight = 600;
-    info.title = "Game";
-    return info;
-}
-
 class RunTest : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(plugin_.Loaded()); }
+
+    // Runs the plug-in on info, answering its boxes; returns what they said.
+    std::vector<SeenBox> RunAndAnswer(GameInfo* info) {
+        BoxWatcher watcher;
+        EXPECT_EQ(plugin_.run(info), 0);
+        return watcher.Seen();
+    }
+
     PluginLibrary plugin_;
 };
 
 TEST_F(RunTest, ShowsTheRecordAndTheQueryLibrarysAnswers) {
     QueryLibraryDouble queries(QueryLibrary::Full);
     GameInfo info = ExampleRecord();
-    BoxWatcher watcher;
-    EXPECT_EQ(plugin_.run(&info), 0);
-
-    auto boxes = watcher.Seen();
+    auto boxes = RunAndAnswer(&info);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].title, "Dovemarl Debug 1");
     EXPECT_EQ(boxes[0].text, "###Raw structure read###\r\nTitle: 'Game'\r\nPid: 812\r\n"
@@ -100,9 +96,7 @@ TEST_F(RunTest, WithoutQueryLibraryTheSecondReportShowsZeros) {
     info.pid = -1;
     info.hwnd = 0xFFFFFFFEu;
     info.winx = INT32_MIN;
-    BoxWatcher watcher;
-    EXPECT_EQ(plugin_.run(&info), 0);
-    auto boxes = watcher.Seen();
+    auto boxes = RunAndAnswer(&info);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].text, "###Raw structure read###\r\nTitle: ''\r\nPid: -1\r\nHwnd: -2\r\n"
                              "X/Y: -2147483648/0\r\nWidth/Height: 0/0");
@@ -113,9 +107,7 @@ TEST_F(RunTest, WithoutQueryLibraryTheSecondReportShowsZeros) {
 TEST_F(RunTest, PartialQueryLibraryAnswersWhatItExports) {
     QueryLibraryDouble queries(QueryLibrary::Partial);
     GameInfo info = ExampleRecord();
-    BoxWatcher watcher;
-    EXPECT_EQ(plugin_.run(&info), 0);
-    auto boxes = watcher.Seen();
+    auto boxes = RunAndAnswer(&info);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, "###Data retrieved from Sableroot.dll###\r\nTitle: ''\r\n"
                              "Pid: 4242\r\nHwnd: 0\r\nX/Y: 11/0\r\nWidth/Height: 0/444");

@@ -5,18 +5,14 @@
 
 #include <cstdint>
 
-#include "host_record.h"
+#include "plugin_interface.h"
 
 namespace testing_support {
 
+using standin::Export;
 using standin::GameInfo;
-
-using PluginCall = int32_t(__stdcall*)(int32_t);
-using PluginRun = int32_t(__stdcall*)(GameInfo*);
-
-template <typename Function> Function Export(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
+using standin::PluginCall;
+using standin::PluginRun;
 
 class PluginLibrary {
   public:

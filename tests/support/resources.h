@@ -16,15 +16,4 @@ struct HeapUsage {
 };
 HeapUsage UsageOf(HANDLE heap);
 
-// Polls condition every few milliseconds, pumping this thread's messages;
-// false if it is still not true after timeoutMs.
-template <typename Condition> bool WaitUntil(Condition condition, DWORD timeoutMs = 10000) {
-    for (DWORD start = GetTickCount(); !condition(); Sleep(2)) {
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace testing_support

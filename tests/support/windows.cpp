@@ -1,5 +1,7 @@
 #include "support/windows.h"
 
+#include "support/wait_until.h"
+
 namespace testing_support {
 
 namespace {
@@ -44,13 +46,12 @@ HWND MakeWindow(const char* title, DWORD exStyle, Show show) {
 }
 
 bool WaitForForeground(HWND window) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(5)) {
-        FlushMessages();
-        if (GetForegroundWindow() == window) {
-            return true;
-        }
-    }
-    return false;
+    return WaitUntil(
+        [window] {
+            FlushMessages();
+            return GetForegroundWindow() == window;
+        },
+        2000);
 }
 
 bool IsTopmost(HWND window) {

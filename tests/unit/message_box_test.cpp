@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "box_watcher.h"
-#include "support/resources.h"
+#include "support/wait_until.h"
 #include "support/windows.h"
 #include "ui/message_box.h"
 #include "runtime/heaps.h"

@@ -7,48 +7,40 @@
 #include "host/game_info.h"
 #include "run/report_text.h"
 #include "runtime/text_building.h"
+#include "support/example_record.h"
 
 namespace {
 
 using dovemarl::host::GameInfo;
 using namespace dovemarl::run;
 using namespace dovemarl::runtime;
+using testing_support::ExampleRecord;
 
-std::string Report(const char* heading, const GameInfo& record) {
+// What build appends to the workspace, as a string; the workspace is left as
+// it was.
+template <typename Build> std::string Built(Build build) {
     int32_t mark = TextMark();
-    AppendReport(heading, &record);
+    build();
     std::string text = TextBase() + mark;
     TextRelease(mark);
     return text;
+}
+
+std::string Report(const char* heading, const GameInfo& record) {
+    return Built([&] { AppendReport(heading, &record); });
 }
 
 std::string Label(int label, const GameInfo& record) {
-    int32_t mark = TextMark();
-    AppendLabelLine(label, &record);
-    std::string text = TextBase() + mark;
-    TextRelease(mark);
-    return text;
-}
-
-GameInfo Example() {
-    GameInfo record = {};
-    record.pid = 812;
-    record.hwnd = 590;
-    record.winx = 100;
-    record.winy = 50;
-    record.winwidth = 800;
-    record.winheight = 600;
-    record.title = "Game";
-    return record;
+    return Built([&] { AppendLabelLine(label, &record); });
 }
 
 TEST(ReportText, RawReportOfTheExampleRecord) {
-    EXPECT_EQ(Report(RawReportHeading, Example()), "###Raw structure read###\r\n"
-                                                   "Title: 'Game'\r\n"
-                                                   "Pid: 812\r\n"
-                                                   "Hwnd: 590\r\n"
-                                                   "X/Y: 100/50\r\n"
-                                                   "Width/Height: 800/600");
+    EXPECT_EQ(Report(RawReportHeading, ExampleRecord()), "###Raw structure read###\r\n"
+                                                         "Title: 'Game'\r\n"
+                                                         "Pid: 812\r\n"
+                                                         "Hwnd: 590\r\n"
+                                                         "X/Y: 100/50\r\n"
+                                                         "Width/Height: 800/600");
 }
 
 TEST(ReportText, QueryReportOfAnEmptyRecordShowsZerosAndNoTitle) {
@@ -81,7 +73,7 @@ TEST(ReportText, ExtremeValuesPrintSigned) {
 }
 
 TEST(ReportText, LabelLines) {
-    GameInfo record = Example();
+    GameInfo record = ExampleRecord();
     const char* expected[] = {"Pid: 812",   "Title: Game", "X: 100",   "Y: 50",
                               "Width: 800", "Height: 600", "Hwnd :590"};
     for (int label = 1; label <= LabelCount; ++label) {
@@ -93,7 +85,7 @@ TEST(ReportText, LabelLines) {
 
 TEST(ReportText, BuildingLeavesTheWorkspaceWhereItWas) {
     int32_t before = TextMark();
-    Report(RawReportHeading, Example());
+    Report(RawReportHeading, ExampleRecord());
     EXPECT_EQ(TextMark(), before);
 }
 

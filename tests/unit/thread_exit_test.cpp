@@ -15,6 +15,7 @@
 #include "runtime/thread_area.h"
 #include "runtime/thread_exit.h"
 #include "support/resources.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -321,15 +322,24 @@ TEST_F(ThreadExitTest, HundredsOfThreadsLeaveNothingBehind) {
         });
     };
     ASSERT_TRUE(runBatch(10)) << "warm-up batch";
-    int handlesBefore = testing_support::CountOpenHandles();
     auto mainBefore = testing_support::UsageOf(MainHeap);
     auto textBefore = testing_support::UsageOf(TextHeap);
-    for (int batch = 0; batch < 6; ++batch) {
-        ASSERT_TRUE(runBatch(50)) << "batch " << batch;
+    // The system makes a few handles of its own (a thread, a mutex, a
+    // directory), once per process, at a moment of its choosing; a leak grows
+    // with every round instead. A round whose count moved is run again.
+    int handlesBefore = 0;
+    int handlesAfter = 0;
+    for (int round = 0; round < 3; ++round) {
+        handlesBefore = testing_support::CountOpenHandles();
+        for (int batch = 0; batch < 3; ++batch) {
+            ASSERT_TRUE(runBatch(50)) << "round " << round << ", batch " << batch;
+        }
+        handlesAfter = testing_support::CountOpenHandles();
+        if (handlesAfter == handlesBefore) {
+            break;
+        }
     }
-    // Threads that just ended may still be closing what the system gave them.
-    WaitUntil([&] { return testing_support::CountOpenHandles() == handlesBefore; }, 2000);
-    EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
+    EXPECT_EQ(handlesAfter, handlesBefore) << "open handles";
     auto mainAfter = testing_support::UsageOf(MainHeap);
     auto textAfter = testing_support::UsageOf(TextHeap);
     EXPECT_EQ(mainAfter.blocks, mainBefore.blocks) << "MainHeap blocks";
