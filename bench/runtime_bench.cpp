@@ -16,6 +16,7 @@
 #include "runtime/text_variable.h"
 #include "runtime/text_workspace.h"
 #include "runtime/thread_exit.h"
+#include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 
 namespace {
@@ -112,6 +113,7 @@ void PluginBenchmarks() {
             firstBox = Now();
         }
     });
+    testing_support::MonitorCloser closer;
     for (int i = 0; i < 3; ++i) {
         testing_support::GameInfo info = {};
         entered = Now();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "runtime/text_variable.h"
 
 namespace dovemarl::run {
@@ -20,7 +22,12 @@ SRWLOCK ProposedTitleLock = SRWLOCK_INIT;
 
 void ProposeTitle(host::GameInfo* record) {
     AcquireSRWLockExclusive(&ProposedTitleLock);
-    runtime::AssignText(&ProposedTitle, ProposedTitleText);
+    // An earlier call's host record may still point at the text and the host
+    // may read it at any time: a block that already holds the text is kept,
+    // never moved or freed.
+    if (ProposedTitle == nullptr || std::strcmp(ProposedTitle, ProposedTitleText) != 0) {
+        runtime::AssignText(&ProposedTitle, ProposedTitleText);
+    }
     record->newtitle = ProposedTitle;
     ReleaseSRWLockExclusive(&ProposedTitleLock);
 }

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <mmsystem.h>
-
 #include "host/query_client.h"
+#include "run/monitor_window.h"
 #include "run/proposed_title.h"
 #include "run/report_text.h"
+#include "run/timer_resolution.h"
 #include "runtime/text_building.h"
 #include "runtime/text_variable.h"
 #include "runtime/text_workspace.h"
@@ -16,7 +16,6 @@ namespace dovemarl::run {
 
 namespace {
 
-constexpr UINT TimerResolutionMs = 1;
 constexpr DWORD ProposalWaitMs = 1000;
 
 // Builds the whole report before the box shows it, so a change to the record
@@ -39,15 +38,15 @@ int32_t RunPlugin(host::GameInfo* record) {
     int32_t library = host::OpenQueryLibrary();
     ProposeTitle(record);
 
-    timeBeginPeriod(TimerResolutionMs);
-    Sleep(ProposalWaitMs);
-    timeEndPeriod(TimerResolutionMs);
+    SleepPrecisely(ProposalWaitMs);
 
     ShowReport("Dovemarl Debug 1", RawReportHeading, record);
     host::GameInfo answers = {};
     host::QueryGameInfo(library, record, &answers);
     ShowReport("Dovemarl Debug 2", QueryReportHeading, &answers);
     host::CloseQueryLibrary(library);
+
+    RunMonitorWindow(record);
 
     runtime::ReleaseTextFields(&answers, host::GameInfoTextLayout);
     return 0;

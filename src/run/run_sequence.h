@@ -7,7 +7,8 @@
 namespace dovemarl::run {
 
 // Proposes the title, waits a second, shows the record and the query
-// library's answers in two boxes; returns 0. A null record does nothing.
+// library's answers in two boxes, then runs the monitor window until the user
+// asks to close it; returns 0. A null record does nothing.
 int32_t RunPlugin(host::GameInfo* record);
 
 } // namespace dovemarl::run

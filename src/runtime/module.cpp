@@ -6,7 +6,11 @@
 #include "runtime/text_workspace.h"
 #include "runtime/thread_area.h"
 #include "runtime/thread_exit.h"
+#include "ui/event_queue.h"
+#include "ui/label.h"
 #include "ui/message_box.h"
+#include "ui/post_window.h"
+#include "ui/top_window.h"
 
 namespace dovemarl::runtime {
 
@@ -17,6 +21,12 @@ void StartModule(HINSTANCE instance) {
     MainHeap = MakePrivateHeap();
     StartTextService();
     StartThreadExit();
+    // The event service: the hidden window other threads can post events
+    // through, then each thread's queue and the lock around the queues.
+    ui::StartPostWindow();
+    ui::StartEventQueues();
+    ui::StartWindowService();
+    ui::StartLabelService();
     StartLibraryService();
     ui::StartMessageBoxService();
 }
@@ -26,6 +36,13 @@ void StopModule() {
     // the heaps are gone.
     StopThreadExit();
     StopLibraryService();
+    // Labels and control parents are unhooked before their windows close, so
+    // that a window of another thread, handed to that thread to destroy, takes
+    // no subclass into the module with it.
+    ui::StopLabelService();
+    ui::StopWindowService();
+    ui::StopPostWindow();
+    ui::StopEventQueues();
     ui::StopMessageBoxService();
     StopThreadAreas();
     run::StopProposedTitle();

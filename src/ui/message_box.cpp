@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "runtime/heaps.h"
 #include "runtime/linked_list.h"
 
@@ -29,6 +31,8 @@ CRITICAL_SECTION SuspendedWindowLock;
 bool SuspendedWindowLockReady = false;
 
 constexpr UINT KeepSizeAndPlace = SWP_NOSIZE | SWP_NOMOVE;
+constexpr DWORD CommonControlClasses = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
+                                       ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES; // 0xB48
 
 void LockList() {
     EnterCriticalSection(&SuspendedWindowLock);
@@ -120,6 +124,10 @@ void Restore(SuspendedWindowRecord* chain) {
 } // namespace
 
 void StartMessageBoxService() {
+    // The box does not depend on it; a host that has not asked for the common
+    // controls gets them all the same, as with the label service.
+    INITCOMMONCONTROLSEX init = {sizeof(INITCOMMONCONTROLSEX), CommonControlClasses};
+    InitCommonControlsEx(&init);
     if (!SuspendedWindowLockReady) {
         InitializeCriticalSection(&SuspendedWindowLock);
         SuspendedWindowLockReady = true;

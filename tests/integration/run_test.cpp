@@ -10,6 +10,7 @@
 
 #include "box_watcher.h"
 #include "support/example_record.h"
+#include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 #include "support/query_library.h"
 
@@ -37,6 +38,8 @@ class RunTest : public testing::Test {
     }
 
     PluginLibrary plugin_;
+    // Each call ends when its monitor window is asked to close.
+    testing_support::MonitorCloser closer_;
 };
 
 TEST_F(RunTest, ShowsTheRecordAndTheQueryLibrarysAnswers) {

@@ -8,6 +8,7 @@
 
 #include "box_watcher.h"
 
+#include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 #include "support/resources.h"
 
@@ -126,6 +127,7 @@ TEST(Unload, RealPluginUnloadsWhileARunThreadLives) {
     testing_support::PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded());
     standin::BoxWatcher watcher;
+    testing_support::MonitorCloser closer;
     HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread host([&] {

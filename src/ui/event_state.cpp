@@ -1,0 +1,51 @@
+#include "ui/event_state.h"
+
+#include "runtime/heaps.h"
+#include "runtime/thread_area.h"
+
+namespace dovemarl::ui {
+
+namespace {
+
+// The window layer reserves a per-thread area for sizing state; no window of
+// this module has a sizing border, so nothing is kept in it yet.
+constexpr int32_t SizingAreaSize = 16;
+
+int32_t StateArea = 0;
+bool StateAreaRegistered = false;
+
+void ReleaseState(void* area) {
+    ReleaseAttachedData(static_cast<EventState*>(area));
+}
+
+} // namespace
+
+void RegisterEventStateAreas() {
+    StateArea = runtime::RegisterThreadArea(sizeof(EventState), nullptr, ReleaseState);
+    runtime::RegisterThreadArea(SizingAreaSize, nullptr, nullptr);
+    StateAreaRegistered = true;
+}
+
+void ForgetEventStateAreas() {
+    StateAreaRegistered = false;
+}
+
+EventState* ThisThreadEventState() {
+    return StateAreaRegistered ? static_cast<EventState*>(runtime::ThreadArea(StateArea)) : nullptr;
+}
+
+EventState* ExistingEventState() {
+    return StateAreaRegistered ? static_cast<EventState*>(runtime::ExistingThreadArea(StateArea))
+                               : nullptr;
+}
+
+void ReleaseAttachedData(EventState* state) {
+    if (state == nullptr || state->attached == nullptr) {
+        return;
+    }
+    runtime::FreeRecord(state->attached->inner);
+    runtime::FreeRecord(state->attached);
+    state->attached = nullptr;
+}
+
+} // namespace dovemarl::ui

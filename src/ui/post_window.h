@@ -1,0 +1,33 @@
+#pragma once
+// The hidden window through which another thread can hand an event to the
+// queue of the thread that started the module: it sends the registered
+// CrossThreadEvent message with a MainHeap record describing the event.
+#include <windows.h>
+
+#include <cstdint>
+
+namespace dovemarl::ui {
+
+// What a sender allocates from MainHeap and passes as lParam; the window's
+// procedure appends the event and frees the record.
+struct PostedEvent {
+    int32_t unused;
+    int32_t code;
+    int32_t control;
+    int32_t window;
+    int32_t type;
+    int32_t data;
+};
+
+// Registers "PostEventClass" and the CrossThreadEvent message and makes the
+// hidden window on the calling (attaching) thread.
+void StartPostWindow();
+// Destroys the window and its class, or retires them when the window belongs
+// to another thread than the detaching one.
+void StopPostWindow();
+
+HWND EventPostWindow();
+UINT CrossThreadEventMessage();
+LRESULT CALLBACK PostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+} // namespace dovemarl::ui

@@ -1,0 +1,20 @@
+#pragma once
+// Retiring windows that outlive the module: at detach, a window of another
+// thread cannot be destroyed (DestroyWindow works only on the creating
+// thread), and any procedure of it that points into the module would crash
+// the host at its next message once the module's code is unmapped.
+#include <windows.h>
+
+namespace dovemarl::ui {
+
+bool OwnedByCallingThread(HWND window);
+
+// Hands a window of another thread to the system: its procedure becomes
+// DefWindowProcA and a posted WM_CLOSE lets its own thread destroy it.
+void HandWindowToSystem(HWND window);
+
+// Puts previous back as the window's procedure when ours is the top of its
+// subclass chain; a subclass made on top of ours is left alone.
+void RemoveSubclass(HWND window, WNDPROC ours, WNDPROC previous);
+
+} // namespace dovemarl::ui
