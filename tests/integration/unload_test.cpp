@@ -36,11 +36,6 @@ DWORD WINAPI HoldState(void* argument) {
     return 0;
 }
 
-// The module imports winmm.dll. Wine's winmm leaves a dozen handles behind
-// each time it is unloaded, which would hide the module's own count: keep it
-// loaded for the whole run, as it is in most host processes.
-const HMODULE KeepWinmmLoaded = LoadLibraryA("winmm.dll");
-
 int CountHeaps() {
     return static_cast<int>(GetProcessHeaps(0, nullptr));
 }

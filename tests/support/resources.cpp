@@ -1,5 +1,7 @@
 #include "support/resources.h"
 
+#include <tlhelp32.h>
+
 namespace testing_support {
 
 namespace {
@@ -13,6 +15,36 @@ int CountOpenHandles() {
         DWORD flags = 0;
         count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
     }
+    return count;
+}
+
+namespace {
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM count) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    *reinterpret_cast<int*>(count) += processId == GetCurrentProcessId();
+    return TRUE;
+}
+} // namespace
+
+int CountWindows() {
+    int count = 0;
+    EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+int CountThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
     return count;
 }
 

@@ -8,6 +8,9 @@
 namespace testing_support {
 
 int CountOpenHandles();
+// Top-level windows of this process (hidden ones included), and its threads.
+int CountWindows();
+int CountThreads();
 
 struct HeapUsage {
     size_t blocks = 0;

@@ -1,0 +1,168 @@
+// The module's whole life in a host: loading and unloading leaves nothing
+// behind, an unload closes the monitor windows it can and retires the ones of
+// other threads, and a reload starts afresh.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "box_watcher.h"
+#include "support/example_record.h"
+#include "support/monitor_closer.h"
+#include "support/plugin_library.h"
+#include "support/resources.h"
+#include "support/wait_until.h"
+#include "support/windows.h"
+
+namespace {
+
+using testing_support::CountOpenHandles;
+using testing_support::CountThreads;
+using testing_support::CountWindows;
+using testing_support::ExampleRecord;
+using testing_support::GameInfo;
+using testing_support::MonitorCloser;
+using testing_support::OpenMonitors;
+using testing_support::PluginLibrary;
+
+struct Counts {
+    int handles;
+    int windows;
+    int threads;
+};
+
+Counts Now() {
+    return {CountOpenHandles(), CountWindows(), CountThreads()};
+}
+
+double MedianLoadUnloadMs(const char* library, int cycles) {
+    std::vector<double> times;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    for (int i = 0; i < cycles; ++i) {
+        QueryPerformanceCounter(&start);
+        FreeLibrary(LoadLibraryA(library));
+        QueryPerformanceCounter(&end);
+        times.push_back((end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+TEST(Lifecycle, LoadAndUnloadWithoutCallsLeavesNothing) {
+    FreeLibrary(LoadLibraryA("Dovemarl.dll")); // the system's first-use allocations
+    Counts before = Now();
+    double moduleMs = MedianLoadUnloadMs("Dovemarl.dll", 200);
+    Counts after = Now();
+    double emptyMs = MedianLoadUnloadMs("empty.dll", 200);
+    std::printf("200 load/unload cycles: handles %d -> %d, windows %d -> %d, threads %d -> %d\n",
+                before.handles, after.handles, before.windows, after.windows, before.threads,
+                after.threads);
+    std::printf("median load+unload: Dovemarl.dll %.3f ms, empty.dll %.3f ms\n", moduleMs, emptyMs);
+    EXPECT_EQ(after.handles, before.handles);
+    EXPECT_EQ(after.windows, before.windows) << "the hidden post window goes at each unload";
+    EXPECT_EQ(after.threads, before.threads);
+}
+
+TEST(Lifecycle, UnloadOnTheRunThreadDestroysTheMonitor) {
+    standin::BoxWatcher boxes;
+    HWND monitor = nullptr;
+    char className[32] = "";
+    HINSTANCE instance = nullptr;
+    {
+        PluginLibrary plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        instance = plugin.Module();
+        MonitorCloser closer([&](HWND window) { monitor = window; });
+        GameInfo info = ExampleRecord();
+        plugin.run(&info);
+        ASSERT_TRUE(IsWindowVisible(monitor));
+        GetClassNameA(monitor, className, sizeof className);
+    }
+    EXPECT_FALSE(IsWindow(monitor));
+    WNDCLASSA cls = {};
+    EXPECT_FALSE(GetClassInfoA(instance, className, &cls)) << className << " is unregistered";
+    EXPECT_EQ(OpenMonitors().size(), 0u);
+}
+
+// A worker's monitor window outlives the module, unloaded from another
+// thread, while the worker keeps pumping and poking its window: the window is
+// closed by its own thread and nothing calls into the unloaded module.
+TEST(Lifecycle, UnloadFromAnotherThreadRetiresAWorkersWindow) {
+    standin::BoxWatcher boxes;
+    Counts before = Now();
+    HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE unloaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWND monitor = nullptr;
+    bool goneWhilePumping = false;
+    {
+        PluginLibrary plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        MonitorCloser closer([&](HWND window) { monitor = window; });
+        std::thread worker([&] {
+            GameInfo info = ExampleRecord();
+            plugin.run(&info);
+            SetEvent(ran);
+            // Keep serving the thread's windows, before and after the unload.
+            DWORD afterUnload = 0;
+            for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
+                testing_support::FlushMessages();
+                if (IsWindow(monitor)) {
+                    SendMessageA(monitor, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+                    InvalidateRect(monitor, nullptr, TRUE);
+                }
+                if (afterUnload == 0 && WaitForSingleObject(unloaded, 0) == WAIT_OBJECT_0) {
+                    afterUnload = GetTickCount();
+                }
+                if (afterUnload != 0 && GetTickCount() - afterUnload > 2000) {
+                    break;
+                }
+                Sleep(5);
+            }
+            goneWhilePumping = !IsWindow(monitor);
+        });
+        ASSERT_EQ(WaitForSingleObject(ran, 30000), WAIT_OBJECT_0);
+        plugin.Unload();
+        SetEvent(unloaded);
+        worker.join();
+    }
+    EXPECT_TRUE(goneWhilePumping) << "the worker's own thread destroyed the window";
+    EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr);
+    Sleep(100);
+    Counts after = Now();
+    EXPECT_EQ(after.windows, before.windows);
+    EXPECT_EQ(after.threads, before.threads);
+    CloseHandle(ran);
+    CloseHandle(unloaded);
+}
+
+TEST(Lifecycle, ReloadStartsAfreshWithWorkingWindows) {
+    standin::BoxWatcher boxes;
+    for (int round = 0; round < 2; ++round) {
+        PluginLibrary plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        bool followed = false;
+        GameInfo info = ExampleRecord();
+        MonitorCloser closer([&](HWND monitor) {
+            info.pid = 1000 + round;
+            std::string expected = "Pid: " + std::to_string(1000 + round);
+            followed = testing_support::WaitUntil(
+                [&] {
+                    WCHAR text[64] = L"";
+                    InternalGetWindowText(GetWindow(monitor, GW_CHILD), text, 64);
+                    char narrow[64] = "";
+                    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, 64, nullptr, nullptr);
+                    return expected == narrow;
+                },
+                5000);
+        });
+        EXPECT_EQ(plugin.run(&info), 0) << "round " << round;
+        EXPECT_TRUE(followed) << "round " << round;
+        EXPECT_EQ(OpenMonitors().size(), 1u) << "round " << round;
+    }
+    EXPECT_EQ(OpenMonitors().size(), 0u);
+}
+
+} // namespace
