@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <type_traits>
+
 #include "run/run_sequence.h"
 #include "ui/message_box.h"
 
@@ -11,6 +13,11 @@ constexpr const char* GreetingText = "Hello from Dovemarl!\r\nThis is the plugin
 constexpr const char* FarewellText =
     "Goodbye from Dovemarl!\r\nThis is the plugin unload function.";
 } // namespace
+
+// The exports have exactly the signatures a host calls them through.
+static_assert(std::is_same_v<decltype(&pluginload), dovemarl::PluginLoadFunction>);
+static_assert(std::is_same_v<decltype(&pluginrun), dovemarl::PluginRunFunction>);
+static_assert(std::is_same_v<decltype(&pluginunload), dovemarl::PluginUnloadFunction>);
 
 extern "C" {
 

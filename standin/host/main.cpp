@@ -1,31 +1,53 @@
-// A stand-in for the game client's plug-in host: it opens a game window, loads
-// Dovemarl.dll from its own folder, fills a GameInfo record from the game
-// window and drives the three exports in the order a host does.
+// A stand-in for the game client's plug-in host, and a check of the host
+// contract (include/dovemarl/plugin_contract.h) for any plug-in:
 //
-//   standin-host.exe [--auto]
+//   standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]
 //
-// --auto answers every box the plug-in shows and prints what it said, so the
-// whole sequence runs without a person at the screen.
+// It opens a game window, loads the plug-in (Dovemarl.dll beside the host by
+// default), checks its exports, and calls pluginload, pluginrun with the live
+// record of the game window, and pluginunload, on its UI thread. Whatever the
+// plug-in does against the contract is listed at the end; the exit status
+// says whether it met the contract (see exit_status.h).
+//
+// Without --auto a person answers the boxes, may drag and resize the game
+// window while the plug-in's monitor window shows its record, and ends the
+// run by closing the monitor window. --auto answers every box, prints what it
+// said, checks the monitor window, and saves pictures into FOLDER (default
+// "pictures" in the current folder).
 #include <windows.h>
 
-#include <cstdint>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "box_watcher.h"
-#include "plugin_interface.h"
+#include "contract_check.h"
+#include "contract_report.h"
+#include "exit_status.h"
+#include "game_record.h"
+#include "game_window.h"
+#include "monitor_check.h"
+#include "pictures.h"
+#include "plugin_exports.h"
 
 namespace {
 
-using standin::Export;
-using standin::GameInfo;
-using standin::PluginCall;
-using standin::PluginRun;
+using namespace standin;
 
-constexpr char GameTitle[] = "Tidewarden";
+constexpr char DefaultPlugin[] = "Dovemarl.dll";
+constexpr char DefaultPictures[] = "pictures";
+constexpr DWORD AfterRunPumpMs = 200; // serves the windows before the proposal is checked again
+constexpr DWORD BoxPaintMs = 150;     // lets a box paint before its picture is taken
 
-std::string ModuleFolder() {
+struct Options {
+    bool automatic = false;
+    std::string plugin;
+    std::string pictures = DefaultPictures;
+};
+
+std::string HostFolder() {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (char* slash = std::strrchr(path, '\\')) {
@@ -34,33 +56,25 @@ std::string ModuleFolder() {
     return path;
 }
 
-HWND OpenGameWindow() {
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = DefWindowProcA;
-    cls.hInstance = GetModuleHandleA(nullptr);
-    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    cls.lpszClassName = "StandinGameWindow";
-    RegisterClassA(&cls);
-    return CreateWindowExA(0, cls.lpszClassName, GameTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
-                           80, 800, 600, nullptr, nullptr, cls.hInstance, nullptr);
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--auto") == 0) {
+            options.automatic = true;
+        } else if (std::strcmp(argv[i], "--pictures") == 0 && i + 1 < argc) {
+            options.pictures = argv[++i];
+        } else if (argv[i][0] != '-' && options.plugin.empty()) {
+            options.plugin = argv[i];
+        } else {
+            return false;
+        }
+    }
+    if (options.plugin.empty()) {
+        options.plugin = HostFolder() + DefaultPlugin;
+    }
+    return true;
 }
 
-void Describe(HWND game, GameInfo& info, char* titleBuffer, int titleSize) {
-    RECT rect = {};
-    GetWindowRect(game, &rect);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(game, &pid);
-    GetWindowTextA(game, titleBuffer, titleSize);
-    info.pid = static_cast<int32_t>(pid);
-    info.winx = rect.left;
-    info.winy = rect.top;
-    info.winwidth = rect.right - rect.left;
-    info.winheight = rect.bottom - rect.top;
-    info.hwnd = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(game));
-    info.title = titleBuffer;
-}
-
-void PrintBox(const standin::SeenBox& box) {
+void PrintBox(const SeenBox& box) {
     std::string text = box.text;
     for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) {
         text.replace(at, 2, "\n    ");
@@ -70,43 +84,126 @@ void PrintBox(const standin::SeenBox& box) {
     std::fflush(stdout);
 }
 
+// Serves the UI thread's windows for a while.
+void PumpMessages(DWORD durationMs) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < durationMs) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, durationMs, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+struct Timing {
+    DWORD load = 0;
+    DWORD run = 0;
+    DWORD unload = 0;
+    DWORD free = 0;
+};
+
+// Calls one export with the record watched, and times it.
+void CallWatched(const char* name, const void* function, uint32_t argument, GameRecord& record,
+                 GameWindow& game, ContractReport& report, DWORD& elapsed) {
+    if (function == nullptr) {
+        return;
+    }
+    record.SetCaller(name);
+    game.StartWatching();
+    DWORD start = GetTickCount();
+    CallExport(name, function, argument, report);
+    elapsed = GetTickCount() - start;
+    game.StopWatching();
+    record.CheckWrites();
+    std::printf("%s done in %lu ms\n", name, elapsed);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    bool automatic = argc > 1 && std::strcmp(argv[1], "--auto") == 0;
-    standin::BoxWatcher* answerer = automatic ? new standin::BoxWatcher(PrintBox) : nullptr;
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::printf("usage: standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]\n");
+        return CannotRun;
+    }
+    ContractReport report;
+    GameRecord record(report);
+    GameWindow game(record);
+    game.busy = true;
 
-    HWND game = OpenGameWindow();
-    std::string dllPath = ModuleFolder() + "Dovemarl.dll";
-    HMODULE plugin = LoadLibraryA(dllPath.c_str());
+    std::unique_ptr<Pictures> pictures;
+    std::unique_ptr<BoxWatcher> answerer;
+    std::atomic<int> boxes = 0;
+    if (options.automatic) {
+        pictures = std::make_unique<Pictures>(options.pictures);
+        answerer = std::make_unique<BoxWatcher>([&](const SeenBox& box) {
+            PrintBox(box);
+            Sleep(BoxPaintMs);
+            pictures->Save(box.box, "box-" + std::to_string(++boxes));
+        });
+    }
+
+    DWORD loadStart = GetTickCount();
+    HMODULE plugin = LoadLibraryA(options.plugin.c_str());
     if (plugin == nullptr) {
-        std::printf("cannot load %s (error %lu)\n", dllPath.c_str(), GetLastError());
-        return 1;
+        std::printf("cannot load %s (error %lu)\n", options.plugin.c_str(), GetLastError());
+        return CannotRun;
     }
-    auto load = Export<PluginCall>(plugin, "pluginload");
-    auto run = Export<PluginRun>(plugin, "pluginrun");
-    auto unload = Export<PluginCall>(plugin, "pluginunload");
-    if (load == nullptr || run == nullptr || unload == nullptr) {
-        std::printf("Dovemarl.dll lacks an export\n");
-        return 1;
+    std::printf("loaded %s in %lu ms\n", options.plugin.c_str(), GetTickCount() - loadStart);
+    PluginExports exports = FindPluginExports(plugin, report);
+
+    Timing timing;
+    CallWatched("pluginload", exports.load, 0, record, game, report, timing.load);
+
+    MonitorResult monitor;
+    ProposalCheck proposal;
+    if (exports.run != nullptr) {
+        record.Update(game.Handle());
+        std::unique_ptr<MonitorCheck> check;
+        if (options.automatic) {
+            check = std::make_unique<MonitorCheck>(game, record, *pictures);
+            check->RunStarting();
+        }
+        auto argument = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record.Record()));
+        CallWatched("pluginrun", exports.run, argument, record, game, report, timing.run);
+        game.ApplyProposal();
+        proposal.AfterRun(*record.Record(), report);
+        if (check) {
+            check->RunReturned();
+            monitor = check->Finish();
+        }
+        PumpMessages(AfterRunPumpMs);
+        proposal.Recheck(*record.Record(), report);
     }
 
-    std::printf("pluginload -> %d\n", load(0));
-
-    GameInfo info = {};
-    char title[256] = "";
-    Describe(game, info, title, sizeof title);
-    std::printf("pluginrun -> %d\n", run(&info));
-    if (info.newtitle != nullptr) {
-        // A host would retitle the game window with the plug-in's proposal.
-        SetWindowTextA(game, info.newtitle);
-        std::printf("proposed title: \"%s\"\n", info.newtitle);
-    }
-
-    std::printf("pluginunload -> %d\n", unload(0));
+    CallWatched("pluginunload", exports.unload, 0, record, game, report, timing.unload);
+    DWORD freeStart = GetTickCount();
     FreeLibrary(plugin);
-    std::printf("unloaded\n");
-    DestroyWindow(game);
-    delete answerer;
-    return 0;
+    timing.free = GetTickCount() - freeStart;
+    answerer.reset();
+
+    std::printf("timing: pluginload %lu ms, pluginrun %lu ms, pluginunload %lu ms, unload %lu ms",
+                timing.load, timing.run, timing.unload, timing.free);
+    if (monitor.state == MonitorResult::State::Passed) {
+        std::printf(", monitor shown after %lu ms, labels followed in %lu ms",
+                    monitor.appearedAfterMs, monitor.followedInMs);
+    }
+    std::printf("\n");
+    report.Print();
+    if (options.automatic) {
+        std::printf(monitor.state == MonitorResult::State::Passed ? "monitor: as expected\n"
+                                                                  : "monitor: %s\n",
+                    monitor.problem.c_str());
+    }
+    std::fflush(stdout);
+    if (!report.Clean()) {
+        return ContractBroken;
+    }
+    if (options.automatic && monitor.state != MonitorResult::State::Passed) {
+        return RunUnexpected;
+    }
+    return AllAsExpected;
 }

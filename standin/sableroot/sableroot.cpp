@@ -4,12 +4,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <type_traits>
 
-#include "plugin_interface.h"
+#include "dovemarl/plugin_contract.h"
 
 namespace {
 
-using standin::GameInfo;
+using dovemarl::GameInfo;
 
 HWND GameWindow(const GameInfo* info) {
     if (info == nullptr) {
@@ -53,8 +54,8 @@ __declspec(dllexport) int32_t __stdcall getgamewinheight(const GameInfo* info) {
     return rect.bottom - rect.top;
 }
 
-__declspec(dllexport) uint32_t __stdcall getgamehwnd(const GameInfo* info) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GameWindow(info)));
+__declspec(dllexport) int32_t __stdcall getgamehwnd(const GameInfo* info) {
+    return static_cast<int32_t>(reinterpret_cast<uintptr_t>(GameWindow(info)));
 }
 
 __declspec(dllexport) int32_t __stdcall getgamepid(const GameInfo* info) {
@@ -74,3 +75,12 @@ __declspec(dllexport) const char* __stdcall getgametitle(const GameInfo* info) {
 }
 
 } // extern "C"
+
+// The queries have exactly the signatures the plug-in calls them through.
+static_assert(std::is_same_v<decltype(&getgamewinx), dovemarl::GetGameWinXFunction>);
+static_assert(std::is_same_v<decltype(&getgamewiny), dovemarl::GetGameWinYFunction>);
+static_assert(std::is_same_v<decltype(&getgamewinwidth), dovemarl::GetGameWinWidthFunction>);
+static_assert(std::is_same_v<decltype(&getgamewinheight), dovemarl::GetGameWinHeightFunction>);
+static_assert(std::is_same_v<decltype(&getgamehwnd), dovemarl::GetGameHwndFunction>);
+static_assert(std::is_same_v<decltype(&getgamepid), dovemarl::GetGamePidFunction>);
+static_assert(std::is_same_v<decltype(&getgametitle), dovemarl::GetGameTitleFunction>);

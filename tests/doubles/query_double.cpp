@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "dovemarl/plugin_contract.h"
 #include "query_log.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 HANDLE Mapping = nullptr;
 query_double::Log* SharedLog = nullptr;
 
-template <typename T> T Logged(const char* name, const void* argument, T answer) {
+template <typename T> T Logged(const char* name, const dovemarl::GameInfo* argument, T answer) {
     if (SharedLog != nullptr) {
         long index = InterlockedIncrement(&SharedLog->calls) - 1;
         if (index < query_double::MaxCalls) {
@@ -28,7 +29,7 @@ template <typename T> T Logged(const char* name, const void* argument, T answer)
 } // namespace
 
 #define QUERY(type, name, answer)                                                                  \
-    extern "C" __declspec(dllexport) type __stdcall name(const void* info) {                       \
+    extern "C" __declspec(dllexport) type __stdcall name(const dovemarl::GameInfo* info) {         \
         return Logged<type>(#name, info, answer);                                                  \
     }
 
@@ -40,7 +41,7 @@ QUERY(const char*, getgametitle, nullptr)
 #else
 QUERY(int32_t, getgamewiny, query_double::WinY)
 QUERY(int32_t, getgamewinwidth, query_double::WinWidth)
-QUERY(uint32_t, getgamehwnd, query_double::Hwnd)
+QUERY(int32_t, getgamehwnd, static_cast<int32_t>(query_double::Hwnd))
 QUERY(const char*, getgametitle, query_double::Title)
 #endif
 
