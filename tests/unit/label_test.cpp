@@ -142,12 +142,16 @@ TEST_F(LabelTest, OnlyTheModulesControlsAreDispatched) {
 // at the same moment need nothing filled in first.
 TEST_F(LabelTest, ThreadsCreatingTheirFirstLabelsAtOnceGetTheLabelType) {
     constexpr int Threads = 6;
+    // The windows are opened one after another: Wine's X11 driver is not safe
+    // with several threads mapping windows at once. Only the labels race.
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE opened = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     int32_t codes[Threads] = {};
     std::vector<std::thread> threads;
     for (int i = 0; i < Threads; ++i) {
         threads.emplace_back([&, i] {
             CreateTopWindowDefault(-1, 10 * i, 10, 100, 80, "racing");
+            SetEvent(opened);
             WaitForSingleObject(go, INFINITE);
             int32_t label = CreateLabel(-1, 0, 0, 50, 20, "x");
             auto* record = static_cast<dovemarl::ui::ControlRecord*>(
@@ -155,13 +159,14 @@ TEST_F(LabelTest, ThreadsCreatingTheirFirstLabelsAtOnceGetTheLabelType) {
             codes[i] = record != nullptr ? record->type->code : -1;
             dovemarl::ui::DestroyTopWindow(-1); // this thread's windows only succeed
         });
+        WaitForSingleObject(opened, INFINITE);
     }
-    Sleep(50);
     SetEvent(go);
     for (std::thread& thread : threads) {
         thread.join();
     }
     CloseHandle(go);
+    CloseHandle(opened);
     for (int i = 0; i < Threads; ++i) {
         EXPECT_EQ(codes[i], 3) << "thread " << i;
     }
