@@ -34,6 +34,7 @@ struct ControlRecord {
     COLORREF background; // DefaultColour for the system's
     COLORREF text;       // DefaultColour for the system's
     HBRUSH brush;        // from the brush cache while a background is set
+    const void* threadState; // the creating thread's event state, to find its controls
 };
 
 extern runtime::ObjectTable* ControlTable;
