@@ -49,8 +49,8 @@ void ForgetControl(int32_t number) {
 }
 
 template <typename Release>
-void ReleaseEach(runtime::ObjectTable* table, runtime::RecordFilter select,
-                 const void* threadState, Release release) {
+void ReleaseEach(runtime::ObjectTable* table, runtime::RecordFilter select, const void* threadState,
+                 Release release) {
     int32_t numbers[Batch];
     for (int round = 0; round < BatchLimit; ++round) {
         int32_t found = runtime::CollectRecords(table, select, threadState, numbers, Batch);

@@ -106,8 +106,8 @@ bool ThreadAnswers(HWND window) {
         return true;
     }
     DWORD_PTR answer = 0;
-    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                               OwnerAnswerMs, &answer) != 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, OwnerAnswerMs,
+                               &answer) != 0;
 }
 
 // Step 3: the foreground window owns the box only when it is of this process

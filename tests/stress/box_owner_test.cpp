@@ -66,8 +66,8 @@ TEST(BoxOwner, HostThreadBlockedOnTheCallerDoesNotOwnTheBox) {
         EXPECT_FALSE(hung) << names[i];
         ASSERT_EQ(boxes.Seen().size(), before + 1) << names[i];
         standin::SeenBox box = boxes.Seen().back();
-        EXPECT_EQ(box.owner, nullptr) << names[i] << ": owned by " << box.owner << ", host "
-                                      << host;
+        EXPECT_EQ(box.owner, nullptr)
+            << names[i] << ": owned by " << box.owner << ", host " << host;
         testing_support::FlushMessages();
         EXPECT_TRUE(IsWindowEnabled(host)) << names[i];
     }
@@ -80,12 +80,10 @@ TEST(BoxOwner, AnsweringForegroundWindowOfAnotherThreadOwnsTheBox) {
     standin::BoxWatcher boxes;
     testing_support::WindowThread ui;
     HWND host = ui.MakeWindow("answering host");
-    ASSERT_TRUE(testing_support::WaitUntil(
-        [&] { return GetForegroundWindow() == host; }, 2000));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return GetForegroundWindow() == host; }, 2000));
     bool disabledWhileUp = false;
-    standin::BoxWatcher watching([&](const standin::SeenBox&) {
-        disabledWhileUp = !IsWindowEnabled(host);
-    });
+    standin::BoxWatcher watching(
+        [&](const standin::SeenBox&) { disabledWhileUp = !IsWindowEnabled(host); });
     watching.SetDismissing(true);
     boxes.SetDismissing(false);
     DWORD start = GetTickCount();

@@ -13,9 +13,8 @@ Counts Now() {
 
 std::string Compare(const Counts& before, const Counts& after) {
     return "handles " + std::to_string(before.handles) + " -> " + std::to_string(after.handles) +
-           ", windows " + std::to_string(before.windows) + " -> " +
-           std::to_string(after.windows) + ", threads " + std::to_string(before.threads) +
-           " -> " + std::to_string(after.threads);
+           ", windows " + std::to_string(before.windows) + " -> " + std::to_string(after.windows) +
+           ", threads " + std::to_string(before.threads) + " -> " + std::to_string(after.threads);
 }
 
 std::vector<HANDLE> ProcessHeapList() {
@@ -57,8 +56,8 @@ int ThreadsExecutingIn(const void* base, size_t size) {
             entry.th32ThreadID == GetCurrentThreadId()) {
             continue;
         }
-        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE,
-                                   entry.th32ThreadID);
+        HANDLE thread =
+            OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID);
         if (thread == nullptr) {
             continue; // ended meanwhile
         }
