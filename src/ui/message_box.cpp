@@ -171,6 +171,13 @@ int32_t ShowMessageBox(const char* title, const char* text, uint32_t flags) {
     DropTopmost(chain);
     HWND owner = ChooseOwner();
     int32_t result = MessageBoxA(owner, text, title, flags);
+    if (result <= 0 && owner != nullptr) {
+        // No box could be made with that owner. Seen with many host threads
+        // at once, when the owner is a window of another thread that goes
+        // away or is itself disabled under a box: the call returned at once
+        // and the text was never shown. It is shown again, unowned.
+        result = MessageBoxA(nullptr, text, title, flags);
+    }
     Restore(chain);
     return result;
 }
