@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <psapi.h>
-
 #include <cstdio>
 #include <vector>
 
@@ -100,41 +98,6 @@ bool WatchersIdle() {
     return WatchedThreadCounts(nullptr, 0) == 0 && parked == ended;
 }
 
-// Private memory of the process: committed, and committed plus reserved
-// (address space, which a thread's stack takes whole). The system's own
-// PrivateUsage figure is printed beside them; this one reads 0 under Wine.
-struct PrivateMemory {
-    SIZE_T committed = 0;
-    SIZE_T addressSpace = 0;
-    SIZE_T reported = 0;
-};
-
-PrivateMemory MeasurePrivateMemory() {
-    PrivateMemory memory;
-    SYSTEM_INFO system = {};
-    GetSystemInfo(&system);
-    auto* address = static_cast<char*>(system.lpMinimumApplicationAddress);
-    MEMORY_BASIC_INFORMATION region = {};
-    while (address < system.lpMaximumApplicationAddress &&
-           VirtualQuery(address, &region, sizeof region) == sizeof region) {
-        if (region.Type == MEM_PRIVATE) {
-            memory.addressSpace += region.RegionSize;
-            if (region.State == MEM_COMMIT) {
-                memory.committed += region.RegionSize;
-            }
-        }
-        address = static_cast<char*>(region.BaseAddress) + region.RegionSize;
-    }
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    if (K32GetProcessMemoryInfo(GetCurrentProcess(),
-                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                sizeof counters)) {
-        memory.reported = counters.PrivateUsage;
-    }
-    return memory;
-}
-
 long KiBGrowth(SIZE_T before, SIZE_T after) {
     return (static_cast<long>(after) - static_cast<long>(before)) / 1024;
 }
@@ -142,14 +105,14 @@ long KiBGrowth(SIZE_T before, SIZE_T after) {
 struct Figures {
     int handles;
     int threads;
-    PrivateMemory memory;
+    testing_support::PrivateMemory memory;
     testing_support::HeapUsage mainHeap;
     testing_support::HeapUsage textHeap;
 };
 
 Figures Measure() {
     return {testing_support::CountOpenHandles(), testing_support::CountThreads(),
-            MeasurePrivateMemory(), testing_support::UsageOf(MainHeap),
+            testing_support::MeasurePrivateMemory(), testing_support::UsageOf(MainHeap),
             testing_support::UsageOf(TextHeap)};
 }
 
