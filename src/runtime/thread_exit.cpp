@@ -136,9 +136,11 @@ void DisposeHooks(ExitHook* hook, bool run) {
 // when there are more spares than SpareWatcherLimit. Only a taker releases an
 // ended watcher's semaphore, and only after clearing "ended", so a count
 // taken here under the lock is a leftover that would end the wait at once.
-// Returns once taken up, with "parked" cleared again under the lock: the
-// thread runs module code from here on, and whoever retires it must wait for
-// it to park anew.
+// A taker clears "parked" before the wake-up when the thread is in the wait;
+// one that takes the watcher up before it got there makes the wait end at
+// once, and "parked" is then set for the few steps until the thread clears it
+// under the lock here. A stop in those steps ends the thread there; it holds
+// nothing but perhaps the lock, which the stop deletes. Returns once taken up.
 void ParkUntilReused(Watcher* watcher) {
     for (;;) {
         EnterCriticalSection(&WatcherLock);
@@ -341,6 +343,9 @@ bool TakeUpWatcher(HANDLE threadHandle, DWORD threadId, ExitHook* hook) {
     }
     Unlink(EndedList, watcher);
     watcher->ended = false;
+    // Set on a watcher still on EndedList only while its thread is in the
+    // wait in ParkUntilReused: from the wake-up on it runs module code again.
+    ResetEvent(watcher->parked);
     watcher->handles[1] = threadHandle;
     watcher->threadIds[1] = threadId;
     watcher->hooks[1] = hook;
