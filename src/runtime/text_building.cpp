@@ -19,9 +19,10 @@ constexpr int32_t Decimal32Room = 32;
 constexpr int32_t Decimal64Room = 64;
 constexpr char Int32MinDigits[] = "2147483648";
 
-// Stands in for the buffer when no workspace could be made, so that callers
-// taking TextBase() + mark still read an empty text.
-char EmptyText[Decimal64Room + 1] = {};
+// Stands in for the buffer when no workspace could be made: the marks are all
+// 0 then, so callers taking TextBase() + mark read an empty text. Read-only,
+// so that nothing can write through it into text shared by every thread.
+constexpr char EmptyText[1] = "";
 
 // Writes the digits of magnitude, most significant first; returns their count.
 int WriteDigits(char* out, uint64_t magnitude) {
@@ -99,8 +100,8 @@ char* TextReserve(int32_t length, int32_t at) {
         if (capacity + SpareBytes > INT32_MAX) {
             return nullptr;
         }
-        void* grown =
-            HeapReAlloc(TextHeap, 0, workspace->buffer, static_cast<SIZE_T>(capacity + SpareBytes));
+        void* grown = HeapReAlloc(PublishedTextHeap(), 0, workspace->buffer,
+                                  static_cast<SIZE_T>(capacity + SpareBytes));
         if (grown == nullptr) {
             return nullptr;
         }
@@ -177,7 +178,7 @@ void TextSeal() {
     }
 }
 
-char* TextBase() {
+const char* TextBase() {
     TextWorkspace* workspace = CurrentTextWorkspace();
     return workspace != nullptr ? workspace->buffer : EmptyText;
 }

@@ -27,6 +27,8 @@ void AppendDecimal(int64_t value, int32_t at = AtPosition);
 // Takes the NUL after the built text into the used part, so that it survives
 // further building by a callee.
 void TextSeal();
-char* TextBase();
+// The start of the calling thread's buffer, for reading what was built (write
+// only through what TextReserve returns).
+const char* TextBase();
 
 } // namespace dovemarl::runtime

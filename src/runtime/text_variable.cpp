@@ -14,21 +14,22 @@ namespace {
 
 constexpr size_t SpareBytes = 5; // every block is length + 5 bytes
 
-bool Overlaps(const char* text, const char* block) {
+bool Overlaps(HANDLE heap, const char* text, const char* block) {
     return block != nullptr && text >= block &&
-           text < block + HeapSize(TextHeap, 0, const_cast<char*>(block));
+           text < block + HeapSize(heap, 0, const_cast<char*>(block));
 }
 
 // Stores length bytes of text and a NUL in the slot's block.
 int32_t StoreText(char** slot, const char* text, size_t length) {
-    if (TextHeap == nullptr || length > INT32_MAX - SpareBytes) {
+    HANDLE heap = ReadyTextHeap();
+    if (heap == nullptr || length > INT32_MAX - SpareBytes) {
         return 0;
     }
     // A text read from the slot's own block gets a new block, and the old one
     // is freed only after the copy.
-    bool fresh = *slot == nullptr || Overlaps(text, *slot);
-    void* block = fresh ? HeapAlloc(TextHeap, 0, length + SpareBytes)
-                        : HeapReAlloc(TextHeap, 0, *slot, length + SpareBytes);
+    bool fresh = *slot == nullptr || Overlaps(heap, text, *slot);
+    void* block = fresh ? HeapAlloc(heap, 0, length + SpareBytes)
+                        : HeapReAlloc(heap, 0, *slot, length + SpareBytes);
     if (block == nullptr) {
         return 0;
     }
@@ -64,8 +65,9 @@ int32_t AssignBuiltText(char** slot, int32_t mark) {
 }
 
 void FreeText(char* block) {
-    if (block != nullptr && TextHeap != nullptr) {
-        HeapFree(TextHeap, 0, block);
+    HANDLE heap = PublishedTextHeap();
+    if (block != nullptr && heap != nullptr) {
+        HeapFree(heap, 0, block);
     }
 }
 

@@ -11,32 +11,52 @@ namespace {
 
 constexpr int32_t InitialCapacity = 16;
 
+// The slot and TextHeap are set by start-up, before any other thread can use
+// them, and later only by a retry (MakeMissingParts) under RestartLock, which
+// any thread may make when start-up could not make them. Threads read them
+// without the lock, so the retry publishes them with release stores and
+// readers load them with acquire loads: a thread that sees one also sees what
+// was made before it.
 DWORD TextSlot = TLS_OUT_OF_INDEXES;
-// Guards the second attempt to start the text service, which any thread may
-// make when start-up could not allocate the slot.
 SRWLOCK RestartLock = SRWLOCK_INIT;
 
-TextWorkspace* NewWorkspace() {
+DWORD LoadSlot() {
+    return __atomic_load_n(&TextSlot, __ATOMIC_ACQUIRE);
+}
+
+void MakeMissingParts() {
+    AcquireSRWLockExclusive(&RestartLock);
+    if (TextHeap == nullptr) {
+        __atomic_store_n(&TextHeap, MakePrivateHeap(), __ATOMIC_RELEASE);
+    }
+    if (TextSlot == TLS_OUT_OF_INDEXES) {
+        __atomic_store_n(&TextSlot, TlsAlloc(), __ATOMIC_RELEASE);
+    }
+    ReleaseSRWLockExclusive(&RestartLock);
+}
+
+TextWorkspace* NewWorkspace(HANDLE heap, DWORD slot) {
     auto* workspace =
-        static_cast<TextWorkspace*>(HeapAlloc(TextHeap, HEAP_ZERO_MEMORY, sizeof(TextWorkspace)));
+        static_cast<TextWorkspace*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(TextWorkspace)));
     if (workspace == nullptr) {
         return nullptr;
     }
-    workspace->buffer = static_cast<char*>(HeapAlloc(TextHeap, HEAP_ZERO_MEMORY, InitialCapacity));
+    workspace->buffer = static_cast<char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, InitialCapacity));
     if (workspace->buffer == nullptr) {
-        HeapFree(TextHeap, 0, workspace);
+        HeapFree(heap, 0, workspace);
         return nullptr;
     }
     workspace->capacity = InitialCapacity;
-    TlsSetValue(TextSlot, workspace);
+    TlsSetValue(slot, workspace);
     return workspace;
 }
 
 // Runs on a watcher thread after the workspace's thread has ended.
 void ReleaseWorkspace(uintptr_t argument) {
     auto* workspace = reinterpret_cast<TextWorkspace*>(argument);
-    HeapFree(TextHeap, 0, workspace->buffer);
-    HeapFree(TextHeap, 0, workspace);
+    HANDLE heap = PublishedTextHeap();
+    HeapFree(heap, 0, workspace->buffer);
+    HeapFree(heap, 0, workspace);
 }
 
 void WatchWorkspace(TextWorkspace* workspace) {
@@ -51,7 +71,7 @@ void StartTextService() {
     TextHeap = MakePrivateHeap();
     TextSlot = TlsAlloc();
     if (TextHeap != nullptr && TextSlot != TLS_OUT_OF_INDEXES) {
-        NewWorkspace();
+        NewWorkspace(TextHeap, TextSlot);
     }
 }
 
@@ -64,36 +84,42 @@ void StopTextService() {
 }
 
 void ReadyTextWorkspace() {
-    if (TextSlot == TLS_OUT_OF_INDEXES) {
-        // Start-up could not make the slot: try again, once for all threads.
-        AcquireSRWLockExclusive(&RestartLock);
-        if (TextHeap == nullptr) {
-            TextHeap = MakePrivateHeap();
-        }
-        if (TextSlot == TLS_OUT_OF_INDEXES) {
-            TextSlot = TlsAlloc();
-        }
-        ReleaseSRWLockExclusive(&RestartLock);
-        if (TextSlot == TLS_OUT_OF_INDEXES) {
-            return;
-        }
+    if (LoadSlot() == TLS_OUT_OF_INDEXES || PublishedTextHeap() == nullptr) {
+        // Start-up could not make the slot or the heap: try again, once for
+        // all threads.
+        MakeMissingParts();
     }
-    if (TlsGetValue(TextSlot) == nullptr && TextHeap != nullptr) {
-        WatchWorkspace(NewWorkspace());
+    DWORD slot = LoadSlot();
+    HANDLE heap = PublishedTextHeap();
+    if (slot != TLS_OUT_OF_INDEXES && heap != nullptr && TlsGetValue(slot) == nullptr) {
+        WatchWorkspace(NewWorkspace(heap, slot));
     }
 }
 
 TextWorkspace* CurrentTextWorkspace() {
-    if (TextSlot != TLS_OUT_OF_INDEXES) {
-        if (auto* workspace = static_cast<TextWorkspace*>(TlsGetValue(TextSlot))) {
+    DWORD slot = LoadSlot();
+    if (slot != TLS_OUT_OF_INDEXES) {
+        if (auto* workspace = static_cast<TextWorkspace*>(TlsGetValue(slot))) {
             return workspace;
         }
     }
     ReadyTextWorkspace();
-    if (TextSlot == TLS_OUT_OF_INDEXES) {
+    slot = LoadSlot();
+    if (slot == TLS_OUT_OF_INDEXES) {
         return nullptr;
     }
-    return static_cast<TextWorkspace*>(TlsGetValue(TextSlot));
+    return static_cast<TextWorkspace*>(TlsGetValue(slot));
+}
+
+HANDLE ReadyTextHeap() {
+    if (PublishedTextHeap() == nullptr) {
+        MakeMissingParts();
+    }
+    return PublishedTextHeap();
+}
+
+HANDLE PublishedTextHeap() {
+    return __atomic_load_n(&TextHeap, __ATOMIC_ACQUIRE);
 }
 
 } // namespace dovemarl::runtime

@@ -2,6 +2,8 @@
 // Each thread's text workspace: a growable buffer in which texts are built,
 // kept in a thread-local slot, made on a thread's first use and released
 // after the thread ends.
+#include <windows.h>
+
 #include <cstdint>
 
 namespace dovemarl::runtime {
@@ -25,5 +27,11 @@ void ReadyTextWorkspace();
 // The calling thread's workspace, made ready first; null only when TextHeap
 // cannot supply one.
 TextWorkspace* CurrentTextWorkspace();
+
+// TextHeap as threads other than start-up and the end step read it: another
+// thread's retry may be making it. The first form tries that retry itself when
+// the heap is missing; both are null when there is none.
+HANDLE ReadyTextHeap();
+HANDLE PublishedTextHeap();
 
 } // namespace dovemarl::runtime

@@ -20,13 +20,21 @@ struct ExitHook {
 
 constexpr int WaitSlots = MAXIMUM_WAIT_OBJECTS; // 64
 constexpr LONG WatcherCapacity = 63;            // wait handles in use, the semaphore included
-constexpr DWORD WatcherStackSize = 4096;
+// A watcher's stack: its hooks only give records back to the heaps. The whole
+// reservation is what a watcher ended by TerminateThread leaves behind, and
+// the default for this process would be the host's (often 1 MiB or more).
+constexpr DWORD WatcherStackReserve = 64 * 1024;
 constexpr DWORD ParkTimeoutMs = 5000;
 constexpr DWORD TerminateTimeoutMs = 2000;
 constexpr DWORD FailedWaitBackoffMs = 50;
+// Parked watchers kept for later registrations to take up again (see
+// ReapEndedWatchers); 8 of them watch up to 496 threads.
+constexpr int SpareWatcherLimit = 8;
 
 // Entry 0 of the arrays holds the wake-up semaphore; entries 1 to count - 1
-// hold the watched threads.
+// hold the watched threads. A watcher is on WatcherList while it watches and
+// on EndedList once its last thread is gone; "ended" tells which, under the
+// lock.
 struct Watcher {
     Watcher* next;
     Watcher* prev;
@@ -37,8 +45,10 @@ struct Watcher {
     ExitHook* hooks[WaitSlots];
     // How the watcher's own thread is retired (see StopThreadExit).
     HANDLE thread;
-    HANDLE parked; // set by the thread once it will run no more module code
-    bool started;
+    HANDLE parked; // set by the thread as it waits in Park or ParkUntilReused
+    bool started;  // the thread has taken the lock before the stop request
+    bool ended;
+    bool waitForPark; // decided under the lock when the watchers are retired
 };
 
 // The watcher lock is made on first use and deleted when the watchers are
@@ -115,12 +125,50 @@ void DisposeHooks(ExitHook* hook, bool run) {
     }
 }
 
+// A watcher whose last thread has ended waits here until a later
+// registration takes it up again (TakeUpWatcher: under the lock it clears
+// "ended", gives the watcher a thread and releases the semaphore). Ending the
+// thread instead would cost more than the thread: TerminateThread skips every
+// DLL's thread-detach notification, and this system does not give back the
+// stack of a thread ended that way (10,000 short-lived threads, one after
+// another, used up the address space). While "parked" is set the thread is
+// inside the wait, as in Park, so it may still be ended there, at detach or
+// when there are more spares than SpareWatcherLimit. Only a taker releases an
+// ended watcher's semaphore, and only after clearing "ended", so a count
+// taken here under the lock is a leftover that would end the wait at once.
+// A taker clears "parked" before the wake-up when the thread is in the wait;
+// one that takes the watcher up before it got there makes the wait end at
+// once, and "parked" is then set for the few steps until the thread clears it
+// under the lock here. A stop in those steps ends the thread there; it holds
+// nothing but perhaps the lock, which the stop deletes. Returns once taken up.
+void ParkUntilReused(Watcher* watcher) {
+    for (;;) {
+        EnterCriticalSection(&WatcherLock);
+        if (Stopping) {
+            LeaveCriticalSection(&WatcherLock);
+            Park(watcher);
+        }
+        if (!watcher->ended) {
+            ResetEvent(watcher->parked);
+            LeaveCriticalSection(&WatcherLock);
+            return;
+        }
+        WaitForSingleObject(watcher->semaphore, 0);
+        LeaveCriticalSection(&WatcherLock);
+        if (SignalObjectAndWait(watcher->parked, watcher->semaphore, INFINITE, FALSE) !=
+            WAIT_OBJECT_0) {
+            Sleep(FailedWaitBackoffMs); // the semaphore is broken: look again later
+        }
+    }
+}
+
 // A wait failed: some handle is no longer valid (closed behind the watcher's
 // back). Such a thread can no longer be watched: its entry is dropped without
 // running its hooks, since its thread may still be alive and using the state
-// they would free. A broken semaphore is replaced. If no handle is at fault the
-// watcher backs off instead of spinning. Under the lock.
-void DropInvalidHandles(Watcher* watcher) {
+// they would free. A broken semaphore is replaced. Under the lock; false when
+// no handle was at fault, and the caller then backs off (after leaving the
+// lock) instead of spinning.
+bool DropInvalidHandles(Watcher* watcher) {
     bool found = false;
     if (WaitForSingleObject(watcher->semaphore, 0) == WAIT_FAILED) {
         HANDLE fresh = CreateSemaphoreA(nullptr, 0, 1, nullptr);
@@ -135,19 +183,14 @@ void DropInvalidHandles(Watcher* watcher) {
             found = true;
         }
     }
-    if (!found) {
-        LeaveCriticalSection(&WatcherLock);
-        Sleep(FailedWaitBackoffMs);
-        EnterCriticalSection(&WatcherLock);
-    }
+    return found;
 }
 
 // A watcher whose last thread is gone leaves the list; its thread parks after
-// running the last hooks and is ended by the next registration or at detach.
+// running the last hooks, until a later registration takes it up again or it
+// is ended (see ParkUntilReused). Under the lock.
 void EndWatcher(Watcher* watcher) {
-    CloseHandle(watcher->semaphore);
-    watcher->semaphore = watcher->handles[0] = nullptr;
-    InterlockedExchange(&watcher->count, 0);
+    watcher->ended = true;
     Unlink(WatcherList, watcher);
     PushFront(EndedList, watcher);
 }
@@ -156,7 +199,9 @@ DWORD WINAPI WatchThreads(void* argument) {
     auto* watcher = static_cast<Watcher*>(argument);
     EnterCriticalSection(&WatcherLock);
     bool stopping = Stopping;
-    watcher->started = true;
+    // Set only while no stop has been asked for, so that the retiring code,
+    // once it has set the stop flag under the lock, sees its final value.
+    watcher->started = !stopping;
     LeaveCriticalSection(&WatcherLock);
     if (stopping) {
         Park(watcher);
@@ -173,27 +218,31 @@ DWORD WINAPI WatchThreads(void* argument) {
             Park(watcher);
         }
         LONG index = 0;
+        bool backOff = false;
         if (result < WAIT_OBJECT_0 + static_cast<DWORD>(count)) {
             index = static_cast<LONG>(result - WAIT_OBJECT_0);
         } else if (result >= WAIT_ABANDONED_0 &&
                    result < WAIT_ABANDONED_0 + static_cast<DWORD>(count)) {
             index = static_cast<LONG>(result - WAIT_ABANDONED_0);
         } else if (result == WAIT_FAILED) {
-            DropInvalidHandles(watcher);
+            backOff = !DropInvalidHandles(watcher);
         }
         ExitHook* hooks = nullptr;
         if (index > 0) { // index 0: the semaphore, the set of handles changed
             CloseHandle(watcher->handles[index]);
             hooks = RemoveEntry(watcher, index);
         }
-        bool ending = watcher->count == 1 && watcher->semaphore != nullptr;
+        bool ending = watcher->count == 1;
         if (ending) {
             EndWatcher(watcher);
         }
         LeaveCriticalSection(&WatcherLock);
         DisposeHooks(hooks, true);
+        if (backOff) {
+            Sleep(FailedWaitBackoffMs);
+        }
         if (ending) {
-            Park(watcher);
+            ParkUntilReused(watcher);
         }
     }
 }
@@ -210,12 +259,14 @@ void CloseWatcherHandles(Watcher* watcher) {
     }
 }
 
-// Ends the threads of watchers that ran out of threads and have parked.
-// Under the lock.
+// Ends the threads of parked watchers beyond the SpareWatcherLimit newest,
+// which stay for later registrations to take up. Under the lock.
 void ReapEndedWatchers() {
+    int spares = 0;
     for (Watcher* watcher = EndedList; watcher != nullptr;) {
         Watcher* next = watcher->next;
-        if (WaitForSingleObject(watcher->parked, 0) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(watcher->parked, 0) == WAIT_OBJECT_0 &&
+            ++spares > SpareWatcherLimit) {
             Unlink(EndedList, watcher);
             TerminateThread(watcher->thread, 0);
             WaitForSingleObject(watcher->thread, TerminateTimeoutMs);
@@ -265,8 +316,8 @@ bool StartWatcher(HANDLE threadHandle, DWORD threadId, ExitHook* hook) {
         watcher->count = 2;
         // The handle is kept (not closed at once) so that the thread can be
         // ended when it is retired.
-        watcher->thread =
-            CreateThread(nullptr, WatcherStackSize, WatchThreads, watcher, 0, nullptr);
+        watcher->thread = CreateThread(nullptr, WatcherStackReserve, WatchThreads, watcher,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     }
     if (watcher->thread == nullptr) {
         if (watcher->parked != nullptr) {
@@ -279,6 +330,28 @@ bool StartWatcher(HANDLE threadHandle, DWORD threadId, ExitHook* hook) {
         return false;
     }
     PushFront(WatcherList, watcher);
+    return true;
+}
+
+// Gives an ended watcher, parked or still running its last hooks, one
+// thread to watch, and wakes it (see ParkUntilReused): false when there is
+// none. Under the lock.
+bool TakeUpWatcher(HANDLE threadHandle, DWORD threadId, ExitHook* hook) {
+    Watcher* watcher = EndedList;
+    if (watcher == nullptr) {
+        return false;
+    }
+    Unlink(EndedList, watcher);
+    watcher->ended = false;
+    // Set on a watcher still on EndedList only while its thread is in the
+    // wait in ParkUntilReused: from the wake-up on it runs module code again.
+    ResetEvent(watcher->parked);
+    watcher->handles[1] = threadHandle;
+    watcher->threadIds[1] = threadId;
+    watcher->hooks[1] = hook;
+    InterlockedExchange(&watcher->count, 2);
+    PushFront(WatcherList, watcher);
+    ReleaseSemaphore(watcher->semaphore, 1, nullptr);
     return true;
 }
 
@@ -328,7 +401,8 @@ void OnThreadExit(ExitHookFunction function, uintptr_t argument) {
         InterlockedExchange(&watcher->count, count + 1); // published after the entry
         // Fails harmlessly when already released: the watcher rereads the count.
         ReleaseSemaphore(watcher->semaphore, 1, nullptr);
-    } else if (!StartWatcher(threadHandle, threadId, hook)) {
+    } else if (!TakeUpWatcher(threadHandle, threadId, hook) &&
+               !StartWatcher(threadHandle, threadId, hook)) {
         CloseHandle(threadHandle);
         FreeRecord(hook);
     }
@@ -338,9 +412,10 @@ void OnThreadExit(ExitHookFunction function, uintptr_t argument) {
 // Retiring the watchers at detach. DLL_PROCESS_DETACH runs under the loader
 // lock, and a thread cannot finish exiting without that lock, so waiting here
 // for a watcher thread to end would deadlock. Instead every watcher is asked
-// to stop (the flag, then its semaphore), and each one acknowledges by parking
-// (see Park): once it is parked it is ended with TerminateThread, which needs
-// no loader lock. A watcher that had not yet taken the lock when the flag was
+// to stop (the flag, then the semaphore of each one still watching), and each
+// one acknowledges by parking (see Park; an ended watcher parks where it waits
+// to be taken up): once it is parked it is ended with TerminateThread, which
+// needs no loader lock. A watcher that had not yet taken the lock when the flag was
 // set has run nothing but its first instructions (under the loader lock it is
 // still inside the system's thread start-up, which waits for that lock); it
 // would only park, so it is ended at once. A watcher that does not park in
@@ -357,19 +432,20 @@ void StopThreadExit() {
     for (Watcher** list : {&WatcherList, &EndedList}) {
         while (Watcher* watcher = *list) {
             Unlink(*list, watcher);
-            if (watcher->semaphore != nullptr) {
+            if (!watcher->ended) {
                 ReleaseSemaphore(watcher->semaphore, 1, nullptr);
             }
+            // "started" no longer changes: a watcher sets it under the lock,
+            // and only while no stop has been asked for.
+            watcher->waitForPark = watcher->started;
             PushFront(retiring, watcher);
         }
     }
     LeaveCriticalSection(&WatcherLock);
 
-    // "started" no longer changes: a watcher sets it only under the lock and
-    // before it has seen the stop flag.
     DWORD deadline = GetTickCount() + ParkTimeoutMs;
     for (Watcher* watcher = retiring; watcher != nullptr; watcher = watcher->next) {
-        if (watcher->started) {
+        if (watcher->waitForPark) {
             WaitUntilDeadline(watcher->parked, deadline);
         }
         TerminateThread(watcher->thread, 0);

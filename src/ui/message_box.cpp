@@ -74,13 +74,12 @@ BOOL CALLBACK SuspendWindow(HWND window, LPARAM callChain) {
     auto** chain = reinterpret_cast<SuspendedWindowRecord**>(callChain);
     record->nextOfCall = *chain;
     *chain = record;
+    // The flags are complete before the record is on the shared list, where
+    // other threads read them under the lock.
+    record->wasTopmost = (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    record->wasDisabled = window != GetForegroundWindow() && IsWindowEnabled(window);
     InsertAtHead(record);
-
-    if (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) {
-        record->wasTopmost = 1;
-    }
-    if (window != GetForegroundWindow() && IsWindowEnabled(window)) {
-        record->wasDisabled = 1;
+    if (record->wasDisabled) {
         EnableWindow(window, FALSE);
     }
     return TRUE;

@@ -1,5 +1,6 @@
 #include "support/resources.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 namespace testing_support {
@@ -63,6 +64,32 @@ HeapUsage UsageOf(HANDLE heap) {
     }
     HeapUnlock(heap);
     return usage;
+}
+
+PrivateMemory MeasurePrivateMemory() {
+    PrivateMemory memory;
+    SYSTEM_INFO system = {};
+    GetSystemInfo(&system);
+    auto* address = static_cast<char*>(system.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region = {};
+    while (address < system.lpMaximumApplicationAddress &&
+           VirtualQuery(address, &region, sizeof region) == sizeof region) {
+        if (region.Type == MEM_PRIVATE) {
+            memory.addressSpace += region.RegionSize;
+            if (region.State == MEM_COMMIT) {
+                memory.committed += region.RegionSize;
+            }
+        }
+        address = static_cast<char*>(region.BaseAddress) + region.RegionSize;
+    }
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    if (K32GetProcessMemoryInfo(GetCurrentProcess(),
+                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                sizeof counters)) {
+        memory.reported = counters.PrivateUsage;
+    }
+    return memory;
 }
 
 } // namespace testing_support

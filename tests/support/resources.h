@@ -19,4 +19,14 @@ struct HeapUsage {
 };
 HeapUsage UsageOf(HANDLE heap);
 
+// Private memory of the process: committed, and committed plus reserved
+// (address space, which a thread's stack takes whole). The system's own
+// PrivateUsage figure is given beside them; it reads 0 under Wine.
+struct PrivateMemory {
+    SIZE_T committed = 0;
+    SIZE_T addressSpace = 0;
+    SIZE_T reported = 0;
+};
+PrivateMemory MeasurePrivateMemory();
+
 } // namespace testing_support

@@ -346,4 +346,35 @@ TEST_F(MessageBoxTest, ConcurrentBoxesKeepTheirRecordsApart) {
     EXPECT_EQ(CountSuspendedWindows(), 0);
 }
 
+// Another thread reading the shared list while boxes come and go sees every
+// record with its flags complete: a record is listed only once they are set.
+TEST_F(MessageBoxTest, RecordsAreListedWithTheirFlagsComplete) {
+    constexpr int Boxes = 20;
+    HWND front = Window("front");
+    HWND topmost = Window("topmost", WS_EX_TOPMOST);
+    BringToFront(front);
+    volatile LONG reading = 1;
+    long seen = 0, incomplete = 0;
+    std::thread reader([&] {
+        while (reading) {
+            dovemarl::ui::SuspendedWindowFlags flags = FindSuspendedWindow(topmost);
+            if (flags.recorded) {
+                ++seen;
+                incomplete += !flags.wasTopmost || !flags.wasDisabled;
+            }
+        }
+    });
+    BoxWatcher watcher;
+    for (int box = 0; box < Boxes; ++box) {
+        ShowMessageBoxDefault("t", "x");
+        FlushMessages();
+        BringToFront(front);
+    }
+    InterlockedExchange(&reading, 0);
+    reader.join();
+    EXPECT_EQ(watcher.Seen().size(), static_cast<size_t>(Boxes));
+    EXPECT_GT(seen, 0) << "the reader saw the record while the boxes were up";
+    EXPECT_EQ(incomplete, 0) << "of " << seen << " sightings, records without their flags";
+}
+
 } // namespace
