@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr int HandlesPerWatcher = 3;
+
 using testing_support::GameInfo;
 
 constexpr int HostThreads = 70;
@@ -144,9 +146,12 @@ TEST(ConcurrentRuns, SeventyHostThreadsAtOnceLeaveNothingBehind) {
             << "round " << round << ": module heap blocks";
         EXPECT_EQ(after.windows, loaded.windows) << "round " << round << ": windows";
         EXPECT_EQ(after.threads - watchers, loaded.threads - watchersAtBaseline)
-            << "round " << round << ": threads other than the module's parked watchers";
-        // Each parked watcher keeps its own thread handle and its event.
-        EXPECT_EQ(after.handles - 2 * watchers, loaded.handles - 2 * watchersAtBaseline)
+            << "round " << round << ": threads other than the module's parked watchers\n"
+            << stress::DescribeThreads();
+        // Each parked watcher keeps its thread handle, its semaphore and the
+        // event it sets as it parks.
+        EXPECT_EQ(after.handles - HandlesPerWatcher * watchers,
+                  loaded.handles - HandlesPerWatcher * watchersAtBaseline)
             << "round " << round << ": handles";
     }
 
@@ -161,7 +166,8 @@ TEST(ConcurrentRuns, SeventyHostThreadsAtOnceLeaveNothingBehind) {
     EXPECT_EQ(stress::ThreadsStartedIn(image, imageSize), 0) << "the parked watchers are ended";
     EXPECT_EQ(stress::ThreadsExecutingIn(image, imageSize), 0);
     EXPECT_EQ(afterUnload.windows, beforeLoad.windows);
-    EXPECT_EQ(afterUnload.threads, loaded.threads - watchersAtBaseline);
+    EXPECT_EQ(afterUnload.threads, loaded.threads - watchersAtBaseline)
+        << stress::DescribeThreads();
 }
 
 } // namespace

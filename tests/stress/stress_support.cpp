@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "stress/stress_support.h"
 
 #include <tlhelp32.h>
@@ -80,6 +82,44 @@ namespace {
 using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 constexpr int ThreadStartAddressClass = 9; // ThreadQuerySetWin32StartAddress
 } // namespace
+
+std::string DescribeThreads() {
+    auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (query == nullptr || snapshot == INVALID_HANDLE_VALUE) {
+        return "threads cannot be listed";
+    }
+    std::string lines;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) {
+            continue;
+        }
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        void* start = nullptr;
+        DWORD code = 0;
+        char module[MAX_PATH] = "?";
+        if (thread != nullptr) {
+            query(thread, ThreadStartAddressClass, &start, sizeof start, nullptr);
+            GetExitCodeThread(thread, &code);
+            CloseHandle(thread);
+        }
+        HMODULE owner = nullptr;
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<const char*>(start), &owner)) {
+            GetModuleFileNameA(owner, module, sizeof module);
+        }
+        char line[MAX_PATH + 64];
+        std::snprintf(line, sizeof line, "thread %lu: start %p in %s, %s\n", entry.th32ThreadID,
+                      start, module, code == STILL_ACTIVE ? "running" : "ended");
+        lines += line;
+    }
+    CloseHandle(snapshot);
+    return lines;
+}
 
 int ThreadsStartedIn(const void* base, size_t size) {
     auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(

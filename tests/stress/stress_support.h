@@ -38,6 +38,9 @@ class ModuleHeaps {
 // lies in [base, base + size): each is suspended for a moment to read it.
 // Live threads of this process that were started at an address in that range.
 int ThreadsStartedIn(const void* base, size_t size);
+// One line per thread of this process: id, start address and the module it
+// lies in, and whether the thread still runs. For the message of a failed count.
+std::string DescribeThreads();
 int ThreadsExecutingIn(const void* base, size_t size);
 size_t ImageSize(HMODULE module);
 
