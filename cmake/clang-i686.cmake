@@ -9,8 +9,11 @@ set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
-# The resources go through mingw's windres, as with GCC.
+# The resources go through mingw's windres and the archives through mingw's ar,
+# as with GCC: nothing depends on which LLVM tools happen to be installed.
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
+set(CMAKE_AR ${TOOLCHAIN_PREFIX}-ar)
+set(CMAKE_RANLIB ${TOOLCHAIN_PREFIX}-ranlib)
 
 # The mingw-w64 headers and libraries. With the sysroot given, clang also stops
 # searching the build machine's own /usr/include.
