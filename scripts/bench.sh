@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and prints the benchmark figures (under Wine).
+# Installs what is missing, builds, and prints the benchmark table (under Wine),
+# with the machine it ran on. Exit status 1 when a goal was missed.
 set -euo pipefail
 . "$(dirname "$0")/wine-session.sh"
 prepare_wine_run
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/ {print $2}') GiB;" \
+     "$(. /etc/os-release && echo "$PRETTY_NAME"); $(wine --version); Xvfb"
 cd "$build/bench"
-wine runtime_bench.exe </dev/null
+wine dovemarl_bench.exe "$@" </dev/null

@@ -1,8 +1,11 @@
 #include "run/monitor_window.h"
 
+#include <cstring>
+
 #include "run/report_text.h"
 #include "runtime/object_table.h"
 #include "runtime/text_building.h"
+#include "runtime/text_variable.h"
 #include "ui/event_wait.h"
 #include "ui/label.h"
 #include "ui/top_window.h"
@@ -28,13 +31,25 @@ constexpr LabelPlace LabelPlaces[LabelCount] = {
     {10, 200}, {30, 300}, {50, 200}, {70, 200}, {90, 200}, {110, 200}, {130, 200},
 };
 
-// Every label on every refresh, from the record's values at this moment.
-void Refresh(const int32_t (&labels)[LabelCount], const host::GameInfo* record) {
+// The labels and the texts they show now.
+struct MonitorLabels {
+    int32_t labels[LabelCount];
+    char* shown[LabelCount];
+};
+
+// Every label on every refresh, from the record's values at this moment. A
+// label whose text has not changed is left alone: setting the same text again
+// would repaint it for nothing a hundred times a second.
+void Refresh(MonitorLabels* monitor, const host::GameInfo* record) {
     for (int i = 0; i < LabelCount; ++i) {
         int32_t mark = runtime::TextMark();
         AppendLabelLine(i + 1, record);
         runtime::TextSeal();
-        ui::SetLabelText(labels[i], runtime::TextBase() + mark);
+        const char* text = runtime::TextBase() + mark;
+        if (monitor->shown[i] == nullptr || std::strcmp(monitor->shown[i], text) != 0) {
+            ui::SetLabelText(monitor->labels[i], text);
+            runtime::AssignText(&monitor->shown[i], text);
+        }
         runtime::TextRelease(mark);
     }
 }
@@ -56,10 +71,10 @@ void RunMonitorWindow(host::GameInfo* record) {
     MonitorPlace place = MonitorPlaceFor(record);
     int32_t window = ui::CreateTopWindowDefault(runtime::AnyNumber, place.left, place.top,
                                                 ClientWidth, ClientHeight, MonitorTitle);
-    int32_t labels[LabelCount] = {};
+    MonitorLabels monitor = {};
     for (int i = 0; i < LabelCount; ++i) {
-        labels[i] = ui::CreateLabel(runtime::AnyNumber, LabelLeft, LabelPlaces[i].top,
-                                    LabelPlaces[i].width, LabelHeight, "");
+        monitor.labels[i] = ui::CreateLabel(runtime::AnyNumber, LabelLeft, LabelPlaces[i].top,
+                                            LabelPlaces[i].width, LabelHeight, "");
     }
     ui::SetWindowTopmost(window, 1);
 
@@ -68,8 +83,11 @@ void RunMonitorWindow(host::GameInfo* record) {
     for (int32_t result = 0; result != ui::EventClose;) {
         result = ui::WaitEvent(IdleWaitMs);
         if (result == ui::EventNone) {
-            Refresh(labels, record);
+            Refresh(&monitor, record);
         }
+    }
+    for (char*& shown : monitor.shown) {
+        runtime::AssignText(&shown, nullptr);
     }
 }
 
