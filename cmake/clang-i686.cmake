@@ -43,7 +43,7 @@ set(CMAKE_CXX_FLAGS_INIT
 # DWARF unwind tables with libgcc; with the sysroot's stand-ins in their place
 # every throw ends in abort(). -L finds libstdc++ and libgcc. The POSIX-threads
 # libstdc++ and libgcc need winpthread, which GCC's driver adds by itself and
-# clang's does not.
+# clang's does not (lld takes archives in any order, so it may come first).
 set(link_flags "-fuse-ld=lld -B${MINGW_GCC_LIBRARY_DIR} -L${MINGW_GCC_LIBRARY_DIR} -lpthread")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${link_flags}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${link_flags}")
