@@ -152,4 +152,26 @@ void ReleaseAllRecords(ObjectTable* table) {
     LeaveCriticalSection(&table->lock);
 }
 
+int32_t CollectRecords(ObjectTable* table, RecordFilter select, const void* context,
+                       int32_t* numbers, int32_t capacity) {
+    if (table == nullptr) {
+        return 0;
+    }
+    int32_t found = 0;
+    EnterCriticalSection(&table->lock);
+    for (int32_t slot = 0; slot < table->slotCount && found < capacity; ++slot) {
+        if (IsLive(table->slots[slot]) && select(table->slots[slot], context)) {
+            numbers[found++] = slot;
+        }
+    }
+    for (HandleElement* element = table->handles; element != nullptr && found < capacity;
+         element = element->next) {
+        if (IsLive(RecordOf(element)) && select(RecordOf(element), context)) {
+            numbers[found++] = HandleOf(RecordOf(element));
+        }
+    }
+    LeaveCriticalSection(&table->lock);
+    return found;
+}
+
 } // namespace dovemarl::runtime

@@ -49,6 +49,13 @@ void GiveBackRecord(ObjectTable* table, int32_t value);
 // the table's release operation, holding the table's lock throughout.
 void ReleaseAllRecords(ObjectTable* table);
 
+// Writes the numbers (slot numbers, then handles) of up to capacity live
+// records that select accepts into numbers, under the table's lock, and
+// returns how many it wrote. Nothing is released: the caller does that after.
+using RecordFilter = bool (*)(const void* record, const void* context);
+int32_t CollectRecords(ObjectTable* table, RecordFilter select, const void* context,
+                       int32_t* numbers, int32_t capacity);
+
 // The handle that names a record made for AnyNumber.
 inline int32_t HandleOf(const void* record) {
     return static_cast<int32_t>(reinterpret_cast<uintptr_t>(record));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/heaps.h"
+#include "runtime/readable_text.h"
 #include "runtime/text_workspace.h"
 
 namespace dovemarl::runtime {
@@ -120,10 +121,6 @@ void TextGiveBack(int32_t count) {
     }
 }
 
-void AppendText(const char* text) {
-    AppendForeignText(text, AtPosition);
-}
-
 namespace {
 
 // Room for one piece of text at offset at. When there is none, the text built
@@ -138,14 +135,26 @@ char* ReservePiece(size_t length, int32_t at) {
     return place;
 }
 
-} // namespace
-
-void AppendForeignText(const char* text, int32_t at) {
-    size_t length = text != nullptr ? std::strlen(text) : 0;
+void AppendMeasured(const char* text, size_t length, int32_t at) {
     if (char* place = ReservePiece(length, at)) {
-        std::memcpy(place, text != nullptr ? text : "", length);
+        std::memcpy(place, length != 0 ? text : "", length);
         place[length] = '\0';
     }
+}
+
+} // namespace
+
+void AppendText(const char* text) {
+    AppendMeasured(text, text != nullptr ? std::strlen(text) : 0, AtPosition);
+}
+
+void AppendForeignText(const char* text, int32_t at) {
+    // A text that cannot be read whole reads as the empty text, as null does.
+    size_t length = 0;
+    if (!MeasureReadableText(text, &length)) {
+        length = 0;
+    }
+    AppendMeasured(text, length, at);
 }
 
 void AppendDecimal(int64_t value, int32_t at) {

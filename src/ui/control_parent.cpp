@@ -194,6 +194,23 @@ LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPA
     return CallWindowProcA(previous, window, message, wParam, lParam);
 }
 
+void ForgetDeadControlParents() {
+    // A window destroyed on its own thread gives its record back at
+    // WM_NCDESTROY, while its handle is still valid; a record whose window is
+    // no longer a window belongs to one the system destroyed with its thread.
+    AcquireSRWLockExclusive(&SavedStatesLock);
+    for (SavedParentState* saved = SavedStates; saved != nullptr;) {
+        SavedParentState* next = saved->next;
+        if (!IsWindow(saved->window)) {
+            runtime::Unlink(SavedStates, saved);
+            runtime::FreeRecord(saved->stack);
+            runtime::FreeRecord(saved);
+        }
+        saved = next;
+    }
+    ReleaseSRWLockExclusive(&SavedStatesLock);
+}
+
 const char* ControlParentSaveProperty() {
     return SavePropertyName;
 }

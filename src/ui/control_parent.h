@@ -34,6 +34,9 @@ HWND SelectControlParent(HWND window);
 ControlParentState* ThisThreadControlParent();
 HWND CurrentParentOf(const ControlParentState* state);
 
+// Frees the saved state of every control parent whose window is gone without
+// a WM_NCDESTROY (destroyed by the system when its thread ended).
+void ForgetDeadControlParents();
 LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // For tests: the name of the saved-state property.

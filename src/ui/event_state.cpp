@@ -2,6 +2,7 @@
 
 #include "runtime/heaps.h"
 #include "runtime/thread_area.h"
+#include "ui/ended_thread_windows.h"
 
 namespace dovemarl::ui {
 
@@ -14,8 +15,10 @@ constexpr int32_t SizingAreaSize = 16;
 int32_t StateArea = 0;
 bool StateAreaRegistered = false;
 
+// Runs on a watcher thread once the area's thread has ended.
 void ReleaseState(void* area) {
     ReleaseAttachedData(static_cast<EventState*>(area));
+    ForgetEndedThreadWindows(area);
 }
 
 } // namespace

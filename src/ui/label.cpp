@@ -5,6 +5,7 @@
 #include "runtime/module.h"
 #include "ui/brush_cache.h"
 #include "ui/control_parent.h"
+#include "ui/event_state.h"
 #include "ui/event_queue.h"
 #include "ui/window_codes.h"
 #include "ui/window_retirement.h"
@@ -157,6 +158,7 @@ int32_t CreateLabel(int32_t number, int32_t x, int32_t y, int32_t width, int32_t
     }
     record->background = record->text = DefaultColour;
     record->window = control;
+    record->threadState = ThisThreadEventState();
     record->type = &LabelType;
     record->previous = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlProc)));

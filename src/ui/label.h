@@ -31,9 +31,10 @@ struct ControlRecord {
     HWND window;
     const ControlType* type;
     WNDPROC previous;
-    COLORREF background; // DefaultColour for the system's
-    COLORREF text;       // DefaultColour for the system's
-    HBRUSH brush;        // from the brush cache while a background is set
+    COLORREF background;     // DefaultColour for the system's
+    COLORREF text;           // DefaultColour for the system's
+    HBRUSH brush;            // from the brush cache while a background is set
+    const void* threadState; // the creating thread's event state, to find its controls
 };
 
 extern runtime::ObjectTable* ControlTable;

@@ -31,6 +31,7 @@ CRITICAL_SECTION SuspendedWindowLock;
 bool SuspendedWindowLockReady = false;
 
 constexpr UINT KeepSizeAndPlace = SWP_NOSIZE | SWP_NOMOVE;
+constexpr UINT OwnerAnswerMs = 250; // how long another thread's window may take to answer
 constexpr DWORD CommonControlClasses = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
                                        ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES; // 0xB48
 
@@ -94,7 +95,23 @@ void DropTopmost(SuspendedWindowRecord* chain) {
     }
 }
 
-// Step 3: the foreground window owns the box only when it is of this process.
+// A box disables its owner, and activates it again at the end, by messages
+// sent to the owner's thread. A host whose user-interface thread owns the
+// foreground window and waits for the thread calling the plug-in without
+// pumping messages would never answer them: the box would hang, and with it
+// both threads. A window of another thread owns the box only if its thread
+// answers a message within a short time now (it may of course block later).
+bool ThreadAnswers(HWND window) {
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        return true;
+    }
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, OwnerAnswerMs,
+                               &answer) != 0;
+}
+
+// Step 3: the foreground window owns the box only when it is of this process
+// and its thread answers.
 HWND ChooseOwner() {
     HWND foreground = GetForegroundWindow();
     if (foreground == nullptr) {
@@ -102,7 +119,10 @@ HWND ChooseOwner() {
     }
     DWORD processId = 0;
     GetWindowThreadProcessId(foreground, &processId);
-    return processId == GetCurrentProcessId() ? foreground : nullptr;
+    if (processId != GetCurrentProcessId()) {
+        return nullptr;
+    }
+    return ThreadAnswers(foreground) ? foreground : nullptr;
 }
 
 // Step 5: re-enable, then make topmost again, then forget, newest first.
@@ -151,6 +171,13 @@ int32_t ShowMessageBox(const char* title, const char* text, uint32_t flags) {
     DropTopmost(chain);
     HWND owner = ChooseOwner();
     int32_t result = MessageBoxA(owner, text, title, flags);
+    if (result <= 0 && owner != nullptr) {
+        // No box could be made with that owner. Seen with many host threads
+        // at once, when the owner is a window of another thread that goes
+        // away or is itself disabled under a box: the call returned at once
+        // and the text was never shown. It is shown again, unowned.
+        result = MessageBoxA(nullptr, text, title, flags);
+    }
     Restore(chain);
     return result;
 }

@@ -208,6 +208,7 @@ int32_t CreateTopWindow(int32_t number, int32_t x, int32_t y, int32_t width, int
                                   place.y, place.width, place.height, parent, nullptr,
                                   runtime::ModuleInstance, nullptr);
     record->window = window;
+    record->threadState = ThisThreadEventState();
     if (window == nullptr) {
         UnregisterClassA(className.text, runtime::ModuleInstance);
         runtime::GiveBackRecord(WindowTable, number);

@@ -18,6 +18,7 @@ struct WindowRecord {
     HBRUSH background; // deleted when the window closes; none at open
     HWND mdiClient;    // non-zero would make the window an MDI child
     int32_t minimisedOrMaximised;
+    const void* threadState; // the creating thread's event state, to find its windows
 };
 
 extern runtime::ObjectTable* WindowTable;

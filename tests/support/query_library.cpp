@@ -19,11 +19,7 @@ std::string DoubleFolder(const char* variant) {
 } // namespace
 
 QueryLibraryDouble::QueryLibraryDouble(QueryLibrary variant) {
-    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                  sizeof(query_double::Log), query_double::LogName);
-    log_ = static_cast<query_double::Log*>(
-        MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, sizeof(query_double::Log)));
-    Clear();
+    OpenLog();
     switch (variant) {
     case QueryLibrary::Full:
         SetDllDirectoryA(DoubleFolder("full").c_str());
@@ -35,6 +31,19 @@ QueryLibraryDouble::QueryLibraryDouble(QueryLibrary variant) {
         SetDllDirectoryA(nullptr);
         break;
     }
+}
+
+QueryLibraryDouble::QueryLibraryDouble(const char* folder) {
+    OpenLog();
+    SetDllDirectoryA(DoubleFolder(folder).c_str());
+}
+
+void QueryLibraryDouble::OpenLog() {
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                  sizeof(query_double::Log), query_double::LogName);
+    log_ = static_cast<query_double::Log*>(
+        MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, sizeof(query_double::Log)));
+    Clear();
 }
 
 QueryLibraryDouble::~QueryLibraryDouble() {

@@ -15,6 +15,8 @@ enum class QueryLibrary { Full, Partial, Absent };
 class QueryLibraryDouble {
   public:
     explicit QueryLibraryDouble(QueryLibrary variant);
+    // A double in ..\doubles\<folder>\, seen from the tests.
+    explicit QueryLibraryDouble(const char* folder);
     ~QueryLibraryDouble();
     QueryLibraryDouble(const QueryLibraryDouble&) = delete;
     QueryLibraryDouble& operator=(const QueryLibraryDouble&) = delete;
@@ -27,6 +29,7 @@ class QueryLibraryDouble {
     void Clear();
 
   private:
+    void OpenLog();
     HANDLE mapping_ = nullptr;
     query_double::Log* log_ = nullptr;
 };

@@ -1,0 +1,142 @@
+// Query libraries that break the contract: absent, partial, no title, a title
+// at an unreadable address, a 1 MiB title, an entry point that refuses the
+// load, and a query that takes minutes. The run shows what it could learn,
+// returns 0 and leaves nothing loaded; a slow query blocks only the calling
+// thread's run, as the host contract says.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "box_watcher.h"
+#include "doubles/query_fault_double.h"
+#include "stress/stress_support.h"
+#include "support/example_record.h"
+#include "support/monitor_closer.h"
+#include "support/plugin_library.h"
+#include "support/query_library.h"
+
+namespace {
+
+using standin::SeenBox;
+using testing_support::GameInfo;
+
+constexpr int BoxTextId = 0xFFFF;
+constexpr char Heading[] = "###Data retrieved from Sableroot.dll###\r\n";
+constexpr char FullNumbers[] = "Pid: 4242\r\nHwnd: -2147478988\r\nX/Y: 11/-22\r\n"
+                               "Width/Height: 333/444";
+
+struct Fault {
+    const char* folder; // under tests/doubles; null: no library at all
+    std::string title;  // expected in the second box
+    std::string numbers;
+    long loads; // entry point calls the double logged
+};
+
+class QueryFaults : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(plugin_.Loaded()); }
+    testing_support::PluginLibrary plugin_;
+    testing_support::MonitorCloser closer_;
+};
+
+TEST_F(QueryFaults, EachFaultGivesTheReportItCan) {
+    const Fault faults[] = {
+        {nullptr, "", "Pid: 0\r\nHwnd: 0\r\nX/Y: 0/0\r\nWidth/Height: 0/0", 0},
+        {"partial", "", "Pid: 4242\r\nHwnd: 0\r\nX/Y: 11/0\r\nWidth/Height: 0/444", 1},
+        {"zero_title", "", FullNumbers, 1},
+        {"unreadable_title", "", FullNumbers, 1},
+        {"huge_title", std::string(query_fault::HugeTitleBytes, '?'), FullNumbers, 1},
+        {"refuses_load", "", "Pid: 0\r\nHwnd: 0\r\nX/Y: 0/0\r\nWidth/Height: 0/0", 1},
+    };
+    for (const Fault& fault : faults) {
+        const char* name = fault.folder != nullptr ? fault.folder : "absent";
+        auto queries = fault.folder != nullptr
+                           ? std::make_unique<testing_support::QueryLibraryDouble>(fault.folder)
+                           : std::make_unique<testing_support::QueryLibraryDouble>(
+                                 testing_support::QueryLibrary::Absent);
+        std::string secondText;
+        LRESULT secondLength = 0;
+        standin::BoxWatcher boxes([&](const SeenBox& box) {
+            if (box.title == "Dovemarl Debug 2") {
+                secondText = box.text;
+                secondLength = SendMessageA(GetDlgItem(box.box, BoxTextId), WM_GETTEXTLENGTH, 0, 0);
+            }
+        });
+        GameInfo info = testing_support::ExampleRecord();
+        DWORD start = GetTickCount();
+        EXPECT_EQ(plugin_.run(&info), 0) << name;
+        std::printf("%-16s run %5lu ms, second box %ld bytes, library loads %ld, frees %ld\n", name,
+                    GetTickCount() - start, static_cast<long>(secondLength), queries->Loads(),
+                    queries->Frees());
+        std::string tail = "'\r\n" + fault.numbers;
+        if (fault.title.size() > 1000) {
+            // How much of such a text a box shows is the system's affair
+            // (Wine's boxes keep the text's length modulo 65536): the call
+            // ends, and the box is shown.
+            EXPECT_GT(secondLength, 0) << name;
+        } else {
+            EXPECT_EQ(secondText, Heading + std::string("Title: '") + fault.title + tail) << name;
+        }
+        EXPECT_EQ(queries->Loads(), fault.loads) << name;
+        EXPECT_EQ(queries->Frees(), fault.loads) << name << ": released within the call";
+        EXPECT_EQ(GetModuleHandleA("sableroot.dll"), nullptr) << name;
+    }
+}
+
+struct SlowCall {
+    testing_support::PluginRun run;
+    int32_t result;
+    GameInfo record;
+};
+
+void RunSlow(void* argument) {
+    auto* call = static_cast<SlowCall*>(argument);
+    call->result = call->run(&call->record);
+}
+
+// The first query of the process blocks until released. Meanwhile its
+// thread stays in the query, and another thread's whole run (the same
+// library, whose later queries answer at once) goes through.
+TEST_F(QueryFaults, QueryThatTakesMinutesBlocksOnlyItsOwnRun) {
+    testing_support::QueryLibraryDouble queries("slow_query");
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, query_fault::SlowQueryEntered);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, query_fault::SlowQueryRelease);
+    standin::BoxWatcher boxes;
+    SlowCall slow = {plugin_.run, -1, testing_support::ExampleRecord()};
+    stress::HostThread blocked(RunSlow, &slow);
+    ASSERT_EQ(WaitForSingleObject(entered, 30000), WAIT_OBJECT_0) << "the slow query began";
+
+    // The thread stays inside the query for as long as it is kept there.
+    bool stillBlocked = !blocked.Join(3000);
+    size_t boxesWhileBlocked = boxes.Seen().size();
+
+    // Another host thread runs from start to end meanwhile.
+    SlowCall other = {plugin_.run, -1, testing_support::ExampleRecord()};
+    DWORD start = GetTickCount();
+    {
+        stress::HostThread second(RunSlow, &other);
+        EXPECT_TRUE(second.Join(60000));
+    }
+    DWORD otherMs = GetTickCount() - start;
+    bool blockedThroughout = !blocked.Join(0);
+    std::printf("blocked in the query for 3 s: %d; another run meanwhile: %lu ms, result %d\n",
+                stillBlocked, otherMs, other.result);
+
+    SetEvent(release);
+    EXPECT_TRUE(blocked.Join(60000)) << "the run ends once the query answers";
+    EXPECT_TRUE(stillBlocked);
+    EXPECT_TRUE(blockedThroughout);
+    EXPECT_EQ(boxesWhileBlocked, 1u) << "only the first box before the query";
+    EXPECT_EQ(other.result, 0);
+    EXPECT_EQ(slow.result, 0);
+    std::vector<SeenBox> seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen.back().text, Heading + std::string("Title: 'Query Title'\r\n") + FullNumbers)
+        << "the slow run's second box";
+    EXPECT_EQ(queries.Loads(), 1) << "one load for both runs";
+    EXPECT_EQ(queries.Frees(), 1);
+    CloseHandle(entered);
+    CloseHandle(release);
+}
+
+} // namespace
