@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds everything into build/ (the DLL, stand-ins, tests, benchmarks).
+# Configures and builds everything (the DLL, stand-ins, tests, benchmarks) with
+# the CMake preset named by $PRESET: mingw (the default, into build/), clang
+# (into build-clang/) or ubsan (into build-ubsan/). See CMakePresets.json.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)"
+preset="${PRESET:-mingw}"
+cd "$root"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)"

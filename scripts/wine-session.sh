@@ -41,13 +41,26 @@ wine_session_stop() {
     [ -n "${WINE_SESSION_XVFB:-}" ] && kill "$WINE_SESSION_XVFB" >/dev/null 2>&1 || true
 }
 
-# Installs what is missing, builds into $build, and starts a session that
-# ends when the calling script exits. Sets root and build.
+# The build folder of a configure preset of CMakePresets.json: build/ for the
+# default mingw preset, build-NAME/ for the others.
+preset_build_dir() {
+    local root="$1" preset="$2"
+    if [ "$preset" = mingw ]; then
+        echo "$root/build"
+    else
+        echo "$root/build-$preset"
+    fi
+}
+
+# Installs what is missing, builds the preset named by $PRESET (default: mingw)
+# and starts a session in its build folder that ends when the calling script
+# exits. Sets root, preset and build.
 prepare_wine_run() {
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-    build="${BUILD_DIR:-$root/build}"
+    preset="${PRESET:-mingw}"
+    build="$(preset_build_dir "$root" "$preset")"
     "$root/scripts/setup.sh"
-    BUILD_DIR="$build" "$root/scripts/build.sh"
+    PRESET="$preset" "$root/scripts/build.sh"
     wine_session_start "$build"
     trap wine_session_stop EXIT
 }

@@ -26,11 +26,13 @@ constexpr char EmptyText[1] = "";
 
 // Writes the digits of magnitude, most significant first; returns their count.
 int WriteDigits(char* out, uint64_t magnitude) {
-    char reversed[24];
+    constexpr uint64_t Base = 10;
+    constexpr int DigitRoom = 24; // UINT64_MAX has 20 digits
+    char reversed[DigitRoom];
     int count = 0;
     do {
-        reversed[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
+        reversed[count++] = static_cast<char>('0' + magnitude % Base);
+        magnitude /= Base;
     } while (magnitude != 0);
     for (int i = 0; i < count; ++i) {
         out[i] = reversed[count - 1 - i];

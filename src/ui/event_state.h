@@ -18,8 +18,9 @@ struct EventDetails {
 
 // Data that a caller may attach to its thread's state: a MainHeap record whose
 // sixth field points to a further MainHeap block. Released at every wait.
+constexpr int AttachedWordCount = 5;
 struct AttachedData {
-    int32_t fields[5];
+    int32_t fields[AttachedWordCount];
     void* inner;
 };
 

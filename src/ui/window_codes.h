@@ -7,9 +7,9 @@
 namespace dovemarl::ui {
 
 // A handler's result that asks for DefWindowProcA.
-constexpr int32_t NotHandled = static_cast<int32_t>(0xD0D0D0D1u);
+constexpr int32_t NotHandled = static_cast<int32_t>(0xD0D0D0D1U);
 // A message hook's result that lets the module go on with its own handling.
-constexpr int32_t HookContinue = static_cast<int32_t>(0xE0E0E0E1u);
+constexpr int32_t HookContinue = static_cast<int32_t>(0xE0E0E0E1U);
 
 // A window's or thread's own message hook: HookContinue lets the module
 // handle the message, any other result answers it.

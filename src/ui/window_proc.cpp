@@ -157,6 +157,7 @@ int32_t OnGetMinMaxInfo(const Target& target, LPARAM lParam) {
 
 int32_t OnCommand(const Target& target, WPARAM wParam, LPARAM lParam) {
     auto control = reinterpret_cast<HWND>(lParam);
+    const bool fromAccelerator = HIWORD(wParam) != 0; // 0 is a menu
     if (DispatchControlMessage(control, target.hwnd, WM_COMMAND, wParam, lParam) != NotHandled) {
         return 0;
     }
@@ -170,14 +171,12 @@ int32_t OnCommand(const Target& target, WPARAM wParam, LPARAM lParam) {
                 target.state->type = HIWORD(wParam);
             }
         }
-    } else if (HIWORD(wParam) == 0) {
-        SetPending(target, EventMenu, LOWORD(wParam)); // a menu
-    } else if (LOWORD(wParam) == NextTabStopCommand) {
+    } else if (fromAccelerator && LOWORD(wParam) == NextTabStopCommand) {
         CycleFocus(false);
-    } else if (LOWORD(wParam) == PreviousTabStopCommand) {
+    } else if (fromAccelerator && LOWORD(wParam) == PreviousTabStopCommand) {
         CycleFocus(true);
     } else {
-        SetPending(target, EventMenu, LOWORD(wParam)); // another accelerator
+        SetPending(target, EventMenu, LOWORD(wParam)); // a menu or another accelerator
     }
     return 0;
 }

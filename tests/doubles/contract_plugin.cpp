@@ -13,7 +13,7 @@ namespace {
 
 using dovemarl::GameInfo;
 
-constexpr char Proposal[] = "Tidewarden - proposed by the double";
+[[maybe_unused]] constexpr char Proposal[] = "Tidewarden - proposed by the double";
 constexpr char MonitorTitle[] = "Dovemarl Window Test";
 constexpr char MonitorClass[] = "ContractPluginMonitor";
 constexpr int LabelCount = 7;
@@ -92,13 +92,21 @@ constexpr bool WithMonitor = false;
 #define RUN_CONVENTION __stdcall
 #endif
 
+// A build with a .def file takes its export names and ordinals from there
+// alone: lld lets a dllexport attribute override the .def file's ordinals.
+#ifdef EXPORTS_FROM_DEF
+#define PLUGIN_EXPORT
+#else
+#define PLUGIN_EXPORT __declspec(dllexport)
+#endif
+
 extern "C" {
 
-__declspec(dllexport) int32_t __stdcall pluginload(int32_t) {
+PLUGIN_EXPORT int32_t __stdcall pluginload(int32_t) {
     return 0;
 }
 
-__declspec(dllexport) int32_t RUN_CONVENTION pluginrun(GameInfo* record) {
+PLUGIN_EXPORT int32_t RUN_CONVENTION pluginrun(GameInfo* record) {
 #if defined(FAULT_CRASH)
     *static_cast<volatile int32_t*>(nullptr) = record->pid;
 #elif defined(FAULT_BAD_NEWTITLE)
@@ -118,7 +126,7 @@ __declspec(dllexport) int32_t RUN_CONVENTION pluginrun(GameInfo* record) {
     return 0;
 }
 
-__declspec(dllexport) int32_t __stdcall pluginunload(int32_t) {
+PLUGIN_EXPORT int32_t __stdcall pluginunload(int32_t) {
     return 0;
 }
 

@@ -20,7 +20,8 @@ HANDLE Mapping = nullptr;
 query_double::Log* SharedLog = nullptr;
 char* Unreadable = nullptr;
 char* Huge = nullptr;
-volatile LONG WinXCalls = 0;
+// Used by the slow-query build only.
+[[maybe_unused]] volatile LONG WinXCalls = 0;
 
 void LogCall(const char* name, const dovemarl::GameInfo* argument) {
     if (SharedLog == nullptr) {

@@ -1,8 +1,9 @@
 cmake_minimum_required(VERSION 3.25)
 # Checks the built Dovemarl.dll with the toolchain's objdump: a PE32 i386
 # image named Dovemarl.dll that exports exactly pluginload, pluginrun and
-# pluginunload (ordinals 1 to 3, undecorated), imports only Windows system DLLs
-# and carries one resource, the manifest (type 24, id 1, language 1033).
+# pluginunload (ordinals 1 to 3, undecorated, whatever ordinal base the linker
+# chose), imports only Windows system DLLs and carries one resource, the
+# manifest (type 24, id 1, language 1033).
 function(run_objdump flag out)
     execute_process(COMMAND ${OBJDUMP} ${flag} ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
@@ -29,12 +30,40 @@ check("file format" "${CMAKE_MATCH_1}" "pei-i386")
 string(REGEX MATCH "\nName[ \t]+[0-9a-f]+ ([^\n]+)" _ "${details}")
 check("export directory name" "${CMAKE_MATCH_1}" "Dovemarl.dll")
 
+# GNU ld starts the export address table at ordinal base 1; lld starts it at 0
+# and leaves slot 0 empty. Both give the same ordinals, so the check works on
+# ordinals (base plus index) rather than on the base itself.
 string(REGEX MATCH "Ordinal Base[ \t]+([0-9]+)" _ "${details}")
-check("ordinal base" "${CMAKE_MATCH_1}" "1")
+set(base "${CMAKE_MATCH_1}")
+if(base STREQUAL "" OR base GREATER 1)
+    message(SEND_ERROR "FAILED: ordinal base: got '${base}', expected 0 or 1 (ordinal 1 in use)")
+else()
+    message(STATUS "ok: ordinal base: ${base}")
+endif()
+
+# Every filled slot of the export address table (objdump lists only those), by
+# ordinal.
+string(REGEX MATCH "Export Address Table -- Ordinal Base [0-9]+\n((\t\\[[ 0-9]+\\] [^\n]+\n)*)" _
+       "${details}")
+string(REGEX MATCHALL "\\+base\\[ *[0-9]+\\]" slots "${CMAKE_MATCH_1}")
+set(ordinals "")
+foreach(slot IN LISTS slots)
+    string(REGEX REPLACE "\\+base\\[ *([0-9]+)\\]" "\\1" ordinal "${slot}")
+    string(APPEND ordinals "${ordinal} ")
+endforeach()
+check("exported ordinals" "${ordinals}" "1 2 3 ")
 
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n((\t\\[[ 0-9]+\\] [^\n]+\n)*)" _ "${details}")
-string(REGEX REPLACE "\t\\[ *([0-9]+)\\] ([^\n]+)\n" "\\1=\\2 " exports "${CMAKE_MATCH_1}")
-check("exports by index from the ordinal base" "${exports}" "0=pluginload 1=pluginrun 2=pluginunload ")
+string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" named "${CMAKE_MATCH_1}")
+set(exports "")
+foreach(entry IN LISTS named)
+    string(REGEX REPLACE "\t\\[ *([0-9]+)\\] (.+)" "\\1;\\2" entry "${entry}")
+    list(GET entry 0 index)
+    list(GET entry 1 name)
+    math(EXPR ordinal "${base} + ${index}")
+    string(APPEND exports "${ordinal}=${name} ")
+endforeach()
+check("exports by ordinal" "${exports}" "1=pluginload 2=pluginrun 3=pluginunload ")
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${details}")
 # winmm.dll is loaded on first use instead: its unload leaks handles.
