@@ -30,10 +30,17 @@ int WriteDigits(char* out, uint64_t magnitude) {
     constexpr int DigitRoom = 24; // UINT64_MAX has 20 digits
     char reversed[DigitRoom];
     int count = 0;
-    do {
+    // 64-bit division is a library call on this 32-bit machine: only the
+    // digits above 32 bits take it, the rest divide in 32 bits.
+    while (magnitude > UINT32_MAX) {
         reversed[count++] = static_cast<char>('0' + magnitude % Base);
         magnitude /= Base;
-    } while (magnitude != 0);
+    }
+    auto low = static_cast<uint32_t>(magnitude);
+    do {
+        reversed[count++] = static_cast<char>('0' + low % Base);
+        low /= Base;
+    } while (low != 0);
     for (int i = 0; i < count; ++i) {
         out[i] = reversed[count - 1 - i];
     }
