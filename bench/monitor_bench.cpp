@@ -7,6 +7,7 @@
 #include "box_watcher.h"
 #include "monitor_session.h"
 #include "reference_loop.h"
+#include "support/example_record.h"
 
 namespace bench {
 
@@ -21,15 +22,11 @@ constexpr DWORD IdleRunMs = 10000;
 constexpr int AppearanceRuns = 15;
 constexpr DWORD MonitorTimeoutMs = 10000;
 
+// The tests' example record, titled like the stand-in host's game.
 GameInfo Record() {
-    return {.pid = 812,
-            .winx = 100,
-            .winy = 50,
-            .winwidth = 800,
-            .winheight = 600,
-            .hwnd = 590,
-            .newtitle = nullptr,
-            .title = "Tidewarden"};
+    GameInfo record = testing_support::ExampleRecord();
+    record.title = "Tidewarden";
+    return record;
 }
 
 struct FindLabel {
