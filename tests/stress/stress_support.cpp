@@ -81,76 +81,71 @@ int ThreadsExecutingIn(const void* base, size_t size) {
 namespace {
 using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 constexpr int ThreadStartAddressClass = 9; // ThreadQuerySetWin32StartAddress
+
+struct ThreadFacts {
+    DWORD id;
+    void* start;  // null when it cannot be read
+    bool running; // false once it has ended, though it may still be listed
+};
+
+// Calls visit for each thread of this process; false if they cannot be listed.
+template <typename Visit> bool ForEachThread(Visit visit) {
+    auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (query == nullptr || snapshot == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) {
+            continue;
+        }
+        ThreadFacts facts = {entry.th32ThreadID, nullptr, false};
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        if (thread != nullptr) {
+            DWORD code = 0;
+            if (query(thread, ThreadStartAddressClass, &facts.start, sizeof facts.start, nullptr) !=
+                0) {
+                facts.start = nullptr;
+            }
+            facts.running = GetExitCodeThread(thread, &code) && code == STILL_ACTIVE;
+            CloseHandle(thread);
+        }
+        visit(facts);
+    }
+    CloseHandle(snapshot);
+    return true;
+}
 } // namespace
 
 std::string DescribeThreads() {
-    auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (query == nullptr || snapshot == INVALID_HANDLE_VALUE) {
-        return "threads cannot be listed";
-    }
     std::string lines;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != GetCurrentProcessId()) {
-            continue;
-        }
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
-        void* start = nullptr;
-        DWORD code = 0;
+    bool listed = ForEachThread([&](const ThreadFacts& facts) {
         char module[MAX_PATH] = "?";
-        if (thread != nullptr) {
-            query(thread, ThreadStartAddressClass, &start, sizeof start, nullptr);
-            GetExitCodeThread(thread, &code);
-            CloseHandle(thread);
-        }
         HMODULE owner = nullptr;
         if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                               static_cast<const char*>(start), &owner)) {
+                               static_cast<const char*>(facts.start), &owner)) {
             GetModuleFileNameA(owner, module, sizeof module);
         }
         char line[MAX_PATH + 64];
-        std::snprintf(line, sizeof line, "thread %lu: start %p in %s, %s\n", entry.th32ThreadID,
-                      start, module, code == STILL_ACTIVE ? "running" : "ended");
+        std::snprintf(line, sizeof line, "thread %lu: start %p in %s, %s\n", facts.id, facts.start,
+                      module, facts.running ? "running" : "ended");
         lines += line;
-    }
-    CloseHandle(snapshot);
-    return lines;
+    });
+    return listed ? lines : "threads cannot be listed";
 }
 
 int ThreadsStartedIn(const void* base, size_t size) {
-    auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (query == nullptr || snapshot == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
     auto low = reinterpret_cast<uintptr_t>(base);
     int started = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != GetCurrentProcessId()) {
-            continue;
-        }
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
-        if (thread == nullptr) {
-            continue;
-        }
-        void* start = nullptr;
-        DWORD code = 0;
-        if (query(thread, ThreadStartAddressClass, &start, sizeof start, nullptr) == 0 &&
-            GetExitCodeThread(thread, &code) && code == STILL_ACTIVE &&
-            reinterpret_cast<uintptr_t>(start) - low < size) {
-            ++started;
-        }
-        CloseHandle(thread);
-    }
-    CloseHandle(snapshot);
-    return started;
+    bool listed = ForEachThread([&](const ThreadFacts& facts) {
+        started += facts.start != nullptr && facts.running &&
+                   reinterpret_cast<uintptr_t>(facts.start) - low < size;
+    });
+    return listed ? started : -1;
 }
 
 size_t ImageSize(HMODULE module) {
