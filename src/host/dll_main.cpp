@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/module.h"
+#include "runtime/thread_exit.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
@@ -17,7 +18,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             dovemarl::runtime::StopModule();
         }
         break;
-    default: // thread attach and detach: per-thread state is made lazily
+    case DLL_THREAD_DETACH:
+        // Per-thread state is released by the watchers, not here; but a
+        // watcher that retired tells here that it has left the module's code.
+        dovemarl::runtime::ForgetEndingWatcher();
+        break;
+    default: // thread attach: per-thread state is made lazily
         break;
     }
     return TRUE; // a failure inside start-up never refuses the load

@@ -7,6 +7,7 @@
 
 #include "runtime/text_building.h"
 #include "runtime/text_workspace.h"
+#include "runtime/thread_exit.h"
 
 extern "C" __declspec(dllexport) int32_t __stdcall UseThreadState(int32_t value) {
     dovemarl::runtime::ReadyTextWorkspace();
@@ -15,4 +16,11 @@ extern "C" __declspec(dllexport) int32_t __stdcall UseThreadState(int32_t value)
     dovemarl::runtime::AppendDecimal(value);
     dovemarl::runtime::TextRelease(mark);
     return value;
+}
+
+// How long an idle watcher waits before it retires, so that a test can make
+// retirements meet unloads at every step.
+extern "C" __declspec(dllexport) int32_t __stdcall SetIdleLimit(int32_t milliseconds) {
+    dovemarl::runtime::SetWatcherIdleLimit(static_cast<uint32_t>(milliseconds));
+    return 0;
 }

@@ -11,6 +11,7 @@
 #include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 #include "support/resources.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -101,6 +102,74 @@ TEST(Unload, WatchedThreadsOutliveTheModule) {
     EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
     EXPECT_EQ(CountHeaps(), heapsBefore) << "process heaps";
     EXPECT_EQ(LowestFreeTlsIndex(), tlsBefore) << "thread-local slots are given back";
+}
+
+// A thread that made state and ended; returns once it has.
+void RunThreadWithState(UseThreadState use) {
+    ThreadJob job = {use, 1, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, HoldState, &job, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(job.registered);
+}
+
+// Once the last watched thread has ended, its watcher waits a moment for a
+// later thread and then ends by itself; its thread, its handles and its
+// record go with it, while the module stays loaded.
+TEST(Unload, IdleWatcherLeavesNothingBehind) {
+    HMODULE module = LoadLibraryA(ProbeLibrary);
+    ASSERT_NE(module, nullptr);
+    auto use = Export<UseThreadState>(module, "UseThreadState");
+    RunThreadWithState(use); // warm-up: the system makes some handles on first use
+    int threadsBefore = testing_support::CountThreads();
+    ASSERT_TRUE(testing_support::WaitUntil([&] {
+        return (threadsBefore = testing_support::CountThreads()) == 1;
+    })) << "threads after the warm-up: "
+        << threadsBefore;
+    int handlesBefore = testing_support::CountOpenHandles();
+
+    RunThreadWithState(use);
+    DWORD ended = GetTickCount();
+    EXPECT_TRUE(testing_support::WaitUntil([&] {
+        return testing_support::CountThreads() == threadsBefore &&
+               testing_support::CountOpenHandles() == handlesBefore;
+    })) << "threads "
+        << testing_support::CountThreads() << " (expected " << threadsBefore << "), handles "
+        << testing_support::CountOpenHandles() << " (expected " << handlesBefore << ")";
+    std::printf("watcher gone %lu ms after the last thread ended\n", GetTickCount() - ended);
+    FreeLibrary(module);
+}
+
+// Unloads that meet a watcher at every step of retiring: still parked,
+// deciding, leaving the module's code, or gone. Each unload neither hangs nor
+// leaves the watcher in code that is no longer there.
+TEST(Unload, UnloadWhileTheWatcherRetires) {
+    constexpr int Cycles = 60;
+    HMODULE module = LoadLibraryA(ProbeLibrary);
+    ASSERT_NE(module, nullptr);
+    RunThreadWithState(Export<UseThreadState>(module, "UseThreadState"));
+    FreeLibrary(module);
+    int threadsBefore = testing_support::CountThreads();
+    int handlesBefore = testing_support::CountOpenHandles();
+    DWORD slowest = 0;
+    for (int cycle = 0; cycle < Cycles; ++cycle) {
+        module = LoadLibraryA(ProbeLibrary);
+        ASSERT_NE(module, nullptr) << "cycle " << cycle;
+        Export<UseThreadState>(module, "SetIdleLimit")(cycle % 3);
+        RunThreadWithState(Export<UseThreadState>(module, "UseThreadState"));
+        Sleep(static_cast<DWORD>(cycle % 7));
+        DWORD start = GetTickCount();
+        FreeLibrary(module);
+        slowest = std::max(slowest, GetTickCount() - start);
+        ASSERT_EQ(GetModuleHandleA(ProbeLibrary), nullptr) << "cycle " << cycle;
+    }
+    Sleep(200); // a watcher left in the module's code would crash about now
+    std::printf("slowest unload: %lu ms\n", slowest);
+    EXPECT_TRUE(testing_support::WaitUntil([&] {
+        return testing_support::CountThreads() == threadsBefore;
+    })) << "threads "
+        << testing_support::CountThreads() << ", expected " << threadsBefore;
+    EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
 }
 
 TEST(Unload, LoadAndUnloadWithoutThreadsLeavesNothing) {

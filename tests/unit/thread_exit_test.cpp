@@ -99,20 +99,41 @@ DWORD WINAPI RunFunction(void* work) {
     return 0;
 }
 
-// Every test starts from a freshly started module, as after a new load.
+// Every test starts from a freshly started module, as after a new load. An
+// ended watcher waits a minute to be taken up, so that a test decides when
+// one retires; the module's own limit is restored after each test.
+constexpr uint32_t ModuleIdleLimitMs = 250;
+constexpr uint32_t TestIdleLimitMs = 60000;
+
 class ThreadExitTest : public testing::Test {
   protected:
     void SetUp() override {
         StopModule();
         StartModule(GetModuleHandleA(nullptr));
+        SetWatcherIdleLimit(TestIdleLimitMs);
         std::lock_guard lock(LogLock);
         Log.clear();
     }
     void TearDown() override {
         StopModule();
         StartModule(GetModuleHandleA(nullptr));
+        SetWatcherIdleLimit(ModuleIdleLimitMs);
     }
 };
+
+// A hook that keeps a handle of the watcher thread it runs on.
+HANDLE WatcherThread = nullptr;
+void KeepWatcherThread(uintptr_t) {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &WatcherThread,
+                    SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
+    RecordHook(1);
+}
+
+DWORD ExitCodeOf(HANDLE thread) {
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeThread(thread, &code);
+    return code;
+}
 
 TEST_F(ThreadExitTest, HooksRunOnAWatcherAfterTheThreadEndsNewestFirst) {
     DWORD registering = 0;
@@ -150,6 +171,69 @@ TEST_F(ThreadExitTest, LastThreadEndsItsWatcherAndALaterOneTakesItUp) {
     // Taken up rather than ended and replaced: ending a thread from outside
     // skips every DLL's thread-detach notification and, here, leaks its stack.
     EXPECT_EQ(Log[1].thread, Log[0].thread) << "the later hook ran on the same watcher thread";
+}
+
+// A watcher that nobody takes up ends by returning from its own procedure
+// (exit code 0, where a stop's ending gives 1), so that the system gives its
+// stack back; a later registration starts a fresh one.
+TEST_F(ThreadExitTest, IdleWatcherRetiresAndALaterRegistrationStartsAnother) {
+    constexpr uint32_t ShortIdleLimitMs = 50;
+    SetWatcherIdleLimit(ShortIdleLimitMs);
+    RunOnThread([] { OnThreadExit(KeepWatcherThread, 0); }); // warm-up: first-use handles
+    ASSERT_TRUE(WaitUntil([] { return LogSize() == 1; }));
+    ASSERT_EQ(WaitForSingleObject(WatcherThread, 10000), WAIT_OBJECT_0);
+    CloseHandle(WatcherThread);
+    int threadsBefore = testing_support::CountThreads();
+    // A retired watcher's record and thread handle wait for the next
+    // registration here (in the DLL its thread-detach notification frees them).
+    int handlesBefore = testing_support::CountOpenHandles() - RetiredWatcherCount();
+
+    RunOnThread([] { OnThreadExit(KeepWatcherThread, 0); });
+    DWORD ended = GetTickCount();
+    ASSERT_TRUE(WaitUntil([] { return LogSize() == 2; }));
+    ASSERT_EQ(WaitForSingleObject(WatcherThread, 10000), WAIT_OBJECT_0) << "the watcher ends";
+    DWORD idle = GetTickCount() - ended;
+    EXPECT_EQ(ExitCodeOf(WatcherThread), 0u) << "it returned rather than being ended";
+    EXPECT_GE(idle + 20, ShortIdleLimitMs) << "it waited to be taken up first";
+    int parked = 0;
+    EXPECT_EQ(EndedWatcherCount(&parked), 0);
+    EXPECT_TRUE(WatcherCounts().empty());
+    EXPECT_EQ(testing_support::CountThreads(), threadsBefore) << "threads";
+    HANDLE first = WatcherThread;
+
+    {
+        HeldThread later([] { OnThreadExit(RecordHook, 3); });
+        EXPECT_EQ(WatcherCounts(), std::vector<int>{1}) << "a new watcher";
+        EXPECT_EQ(RetiredWatcherCount(), 0) << "the retired one's record is given back";
+    }
+    ASSERT_TRUE(WaitUntil([] { return LogSize() == 3; }));
+    EXPECT_NE(Log[2].thread, Log[1].thread) << "the later hook ran on another watcher";
+    CloseHandle(first);
+    EXPECT_TRUE(WaitUntil([&] {
+        return testing_support::CountThreads() == threadsBefore && EndedWatcherCount(&parked) == 0;
+    })) << "threads "
+        << testing_support::CountThreads() << ", expected " << threadsBefore;
+    EXPECT_EQ(testing_support::CountOpenHandles() - RetiredWatcherCount(), handlesBefore)
+        << "open handles";
+}
+
+// Stops that meet watchers at every step of retiring: parked, deciding,
+// returning or gone. Each ends cleanly and leaves nothing behind.
+TEST_F(ThreadExitTest, StopsWhileWatchersRetireLeaveNothingBehind) {
+    constexpr int Rounds = 40;
+    int threadsBefore = testing_support::CountThreads();
+    int handlesBefore = testing_support::CountOpenHandles();
+    for (int round = 0; round < Rounds; ++round) {
+        SetWatcherIdleLimit(static_cast<uint32_t>(round % 4));
+        RunOnThread([] { OnThreadExit(RecordHook, 1); });
+        Sleep(static_cast<DWORD>(round % 6));
+        StopModule();
+        StartModule(GetModuleHandleA(nullptr));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return testing_support::CountThreads() == threadsBefore; }))
+        << "threads " << testing_support::CountThreads() << ", expected " << threadsBefore;
+    EXPECT_EQ(testing_support::CountOpenHandles(), handlesBefore) << "open handles";
+    EXPECT_LE(LogSize(), static_cast<size_t>(Rounds)) << "no hook ran twice";
 }
 
 TEST_F(ThreadExitTest, SixtyThirdThreadStartsASecondWatcherAtTheHead) {
@@ -207,10 +291,9 @@ TEST_F(ThreadExitTest, ReusedThreadIdIsWatchedAnew) {
 }
 
 // Stopping soon after a registration started a watcher, over and over: each
-// watcher is ended and leaves no thread or handle behind. (A watcher that has
-// not run at all is ended at once; that is sound only under the loader lock,
-// where such a thread waits in the system's start-up, so it is left to the
-// unload tests.)
+// watcher is ended and leaves no thread or handle behind. (The registration
+// returns only once its watcher runs, so no stop meets one still inside the
+// system's thread start-up.)
 TEST_F(ThreadExitTest, StopSoonAfterAWatcherStartedEndsIt) {
     constexpr int Rounds = 50;
     int threadsBefore = testing_support::CountThreads();
