@@ -11,6 +11,7 @@
 #include "runtime/text_variable.h"
 #include "runtime/text_workspace.h"
 #include "ui/message_box.h"
+#include "ui/post_window.h"
 
 namespace dovemarl::run {
 
@@ -35,6 +36,7 @@ int32_t RunPlugin(host::GameInfo* record) {
         return 0; // nothing to report on, and nowhere to propose a title
     }
     runtime::ReadyTextWorkspace();
+    ui::EnsurePostWindow();
     int32_t library = host::OpenQueryLibrary();
     ProposeTitle(record);
 

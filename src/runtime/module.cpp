@@ -21,9 +21,9 @@ void StartModule(HINSTANCE instance) {
     MainHeap = MakePrivateHeap();
     StartTextService();
     StartThreadExit();
-    // The event service: the hidden window other threads can post events
-    // through, then each thread's queue and the lock around the queues.
-    ui::StartPostWindow();
+    // The event service: each thread's queue and the lock around the queues.
+    // The hidden window other threads can post events through is made on
+    // first need (see EnsurePostWindow).
     ui::StartEventQueues();
     ui::StartWindowService();
     ui::StartLabelService();

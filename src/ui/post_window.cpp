@@ -13,8 +13,15 @@ namespace {
 constexpr char PostClassName[] = "PostEventClass";
 constexpr char CrossThreadEventName[] = "CrossThreadEvent";
 
+// Made on first need rather than at start-up: creating a window is most of
+// what loading and unloading the module would cost otherwise (under Wine's X11
+// driver it makes an X window), and most loads never post an event. The lock
+// keeps two first needs from making two windows.
+SRWLOCK PostWindowLock = SRWLOCK_INIT;
 HWND PostWindow = nullptr;
+DWORD PostWindowThread = 0;
 UINT CrossThreadEvent = 0;
+bool ClassRegistered = false;
 
 // The message is registered system-wide and the window is a top-level one, so
 // any program that broadcasts a message of that name reaches it too: only a
@@ -38,38 +45,67 @@ LRESULT CALLBACK PostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void StartPostWindow() {
-    WNDCLASSA cls = {};
-    cls.style = CS_DBLCLKS;
-    cls.lpfnWndProc = PostEventProc;
-    cls.hInstance = runtime::ModuleInstance;
-    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = PostClassName;
-    RegisterOwnClass(cls);
+namespace {
+
+// The window that was made is still there: the system destroys a thread's
+// windows when the thread ends, without a word to the module.
+bool PostWindowAlive() {
+    return PostWindow != nullptr && IsWindow(PostWindow) &&
+           GetWindowThreadProcessId(PostWindow, nullptr) == PostWindowThread;
+}
+
+void MakePostWindow() {
+    if (!ClassRegistered) {
+        WNDCLASSA cls = {};
+        cls.style = CS_DBLCLKS;
+        cls.lpfnWndProc = PostEventProc;
+        cls.hInstance = runtime::ModuleInstance;
+        cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        cls.lpszClassName = PostClassName;
+        RegisterOwnClass(cls);
+        ClassRegistered = true;
+        CrossThreadEvent = RegisterWindowMessageA(CrossThreadEventName);
+    }
     // Never shown.
     PostWindow = CreateWindowExA(0, PostClassName, nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr,
                                  nullptr, runtime::ModuleInstance, nullptr);
-    CrossThreadEvent = RegisterWindowMessageA(CrossThreadEventName);
+    PostWindowThread = PostWindow != nullptr ? GetCurrentThreadId() : 0;
+}
+
+} // namespace
+
+void EnsurePostWindow() {
+    AcquireSRWLockExclusive(&PostWindowLock);
+    if (!PostWindowAlive()) {
+        MakePostWindow();
+    }
+    ReleaseSRWLockExclusive(&PostWindowLock);
 }
 
 void StopPostWindow() {
-    if (PostWindow != nullptr) {
+    if (PostWindowAlive()) {
         if (OwnedByCallingThread(PostWindow)) {
             DestroyWindow(PostWindow);
         } else {
             HandWindowToSystem(PostWindow);
         }
-        PostWindow = nullptr;
     }
-    UnregisterOwnClass(PostClassName);
+    PostWindow = nullptr;
+    PostWindowThread = 0;
+    if (ClassRegistered) {
+        UnregisterOwnClass(PostClassName);
+        ClassRegistered = false;
+    }
     CrossThreadEvent = 0;
 }
 
 HWND EventPostWindow() {
+    EnsurePostWindow();
     return PostWindow;
 }
 
 UINT CrossThreadEventMessage() {
+    EnsurePostWindow();
     return CrossThreadEvent;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The hidden window through which another thread can hand an event to the
-// queue of the thread that started the module: it sends the registered
+// queue of the thread that made the window: it sends the registered
 // CrossThreadEvent message with a MainHeap record describing the event.
 #include <windows.h>
 
@@ -19,13 +19,15 @@ struct PostedEvent {
     int32_t data;
 };
 
-// Registers "PostEventClass" and the CrossThreadEvent message and makes the
-// hidden window on the calling (attaching) thread.
-void StartPostWindow();
-// Destroys the window and its class, or retires them when the window belongs
-// to another thread than the detaching one.
+// Makes the hidden window on the calling thread unless it exists (the first
+// time also "PostEventClass" and the CrossThreadEvent message): on the first
+// pluginrun, or when the thread that made it has ended. Any thread may call it.
+void EnsurePostWindow();
+// Destroys the window and its class if they were made, or retires them when
+// the window belongs to another thread than the detaching one.
 void StopPostWindow();
 
+// The window and its message, made first if need be.
 HWND EventPostWindow();
 UINT CrossThreadEventMessage();
 LRESULT CALLBACK PostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

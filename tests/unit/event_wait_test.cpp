@@ -4,6 +4,8 @@
 // hidden post window.
 #include "unit/window_support.h"
 
+#include <thread>
+
 #include "runtime/heaps.h"
 #include "ui/event_state.h"
 #include "ui/label.h"
@@ -209,6 +211,22 @@ TEST_F(EventWaitTest, PostWindowTakesOnlyItsOwnRecords) {
     SendMessageA(EventPostWindow(), CrossThreadEventMessage(), 0, 0x12345678);
     EXPECT_EQ(QueuedCodes(), Codes{});
     EXPECT_EQ(foreign.code, 5151);
+}
+
+// The system destroys a thread's windows when it ends: the next need makes the
+// post window again, on the thread that needs it.
+TEST_F(EventWaitTest, PostWindowIsMadeAgainOnceItsThreadHasEnded) {
+    StopPostWindow(); // whatever an earlier test made
+    HWND first = nullptr;
+    std::thread maker([&] { first = EventPostWindow(); });
+    maker.join();
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(IsWindow(first)) << "gone with its thread";
+    HWND second = EventPostWindow();
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(IsWindow(second));
+    EXPECT_EQ(GetWindowThreadProcessId(second, nullptr), GetCurrentThreadId());
+    EXPECT_EQ(EventPostWindow(), second) << "made once";
 }
 
 } // namespace
