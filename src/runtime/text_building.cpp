@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "runtime/decimal_digits.h"
 #include "runtime/heaps.h"
 #include "runtime/readable_text.h"
 #include "runtime/text_workspace.h"
@@ -17,61 +18,11 @@ constexpr int32_t SpareBytes = 5;       // allocated beyond the capacity
 constexpr int32_t SlackBytes = 4;       // a reservation must stay this far below capacity
 constexpr int32_t Decimal32Room = 32;
 constexpr int32_t Decimal64Room = 64;
-constexpr char Int32MinDigits[] = "2147483648";
 
 // Stands in for the buffer when no workspace could be made: the marks are all
 // 0 then, so callers taking TextBase() + mark read an empty text. Read-only,
 // so that nothing can write through it into text shared by every thread.
 constexpr char EmptyText[1] = "";
-
-// Writes the digits of magnitude, most significant first; returns their count.
-int WriteDigits(char* out, uint64_t magnitude) {
-    constexpr uint64_t Base = 10;
-    constexpr int DigitRoom = 24; // UINT64_MAX has 20 digits
-    char reversed[DigitRoom];
-    int count = 0;
-    // 64-bit division is a library call on this 32-bit machine: only the
-    // digits above 32 bits take it, the rest divide in 32 bits.
-    while (magnitude > UINT32_MAX) {
-        reversed[count++] = static_cast<char>('0' + magnitude % Base);
-        magnitude /= Base;
-    }
-    auto low = static_cast<uint32_t>(magnitude);
-    do {
-        reversed[count++] = static_cast<char>('0' + low % Base);
-        low /= Base;
-    } while (low != 0);
-    for (int i = 0; i < count; ++i) {
-        out[i] = reversed[count - 1 - i];
-    }
-    return count;
-}
-
-int WriteDecimal32(char* out, int32_t value) {
-    if (value == 0) {
-        out[0] = '0';
-        return 1;
-    }
-    if (value < 0) {
-        out[0] = '-';
-        if (value == INT32_MIN) { // its negation does not fit in 32 bits
-            std::memcpy(out + 1, Int32MinDigits, sizeof Int32MinDigits - 1);
-            return sizeof Int32MinDigits;
-        }
-        return 1 + WriteDigits(out + 1, static_cast<uint32_t>(-value));
-    }
-    return WriteDigits(out, static_cast<uint32_t>(value));
-}
-
-int WriteDecimal64(char* out, int64_t value) {
-    uint64_t magnitude = static_cast<uint64_t>(value);
-    int sign = 0;
-    if (value < 0) {
-        out[sign++] = '-';
-        magnitude = ~magnitude + 1; // two's complement negation, exact for INT64_MIN
-    }
-    return sign + WriteDigits(out + sign, magnitude);
-}
 
 } // namespace
 
