@@ -108,12 +108,22 @@ void AppendText(const char* text) {
 }
 
 void AppendForeignText(const char* text, int32_t at) {
-    // A text that cannot be read whole reads as the empty text, as null does.
+    // Measured first, then copied into the room reserved for it. A text that
+    // cannot be read whole reads as the empty text, as null does; so does one
+    // that stops being readable while it is copied.
     size_t length = 0;
     if (!MeasureReadableText(text, &length)) {
         length = 0;
     }
-    AppendMeasured(text, length, at);
+    char* place = ReservePiece(length, at);
+    if (place == nullptr) {
+        return;
+    }
+    if (!CopyReadableText(place, text, length)) {
+        TextGiveBack(static_cast<int32_t>(length));
+        length = 0;
+    }
+    place[length] = '\0';
 }
 
 void AppendDecimal(int64_t value, int32_t at) {
