@@ -24,6 +24,34 @@ constexpr int32_t Decimal64Room = 64;
 // so that nothing can write through it into text shared by every thread.
 constexpr char EmptyText[1] = "";
 
+// Grows the buffer so that needed bytes fit below the capacity's slack;
+// false when it cannot (nothing changes then).
+bool GrowWorkspace(TextWorkspace* workspace, int64_t needed) {
+    int64_t capacity = needed + GrowthMargin;
+    if (capacity + SpareBytes > INT32_MAX) {
+        return false;
+    }
+    void* grown = HeapReAlloc(PublishedTextHeap(), 0, workspace->buffer,
+                              static_cast<SIZE_T>(capacity + SpareBytes));
+    if (grown == nullptr) {
+        return false;
+    }
+    workspace->buffer = static_cast<char*>(grown);
+    workspace->capacity = static_cast<int32_t>(capacity);
+    return true;
+}
+
+// Room for one piece of text at offset at. When there is none, the text built
+// so far is ended where it stands, and the piece is left out.
+char* ReservePiece(TextWorkspace* workspace, size_t length, int32_t at) {
+    char* place =
+        length <= INT32_MAX ? TextReserveIn(workspace, static_cast<int32_t>(length), at) : nullptr;
+    if (place == nullptr && workspace != nullptr) {
+        workspace->buffer[workspace->position] = '\0';
+    }
+    return place;
+}
+
 } // namespace
 
 int32_t TextMark() {
@@ -44,32 +72,7 @@ void TextRelease(int32_t mark) {
 }
 
 char* TextReserve(int32_t length, int32_t at) {
-    TextWorkspace* workspace = CurrentTextWorkspace();
-    if (workspace == nullptr || length < 0) {
-        return nullptr;
-    }
-    if (at == AtPosition) {
-        at = workspace->position;
-    }
-    if (at < 0 || at > workspace->position) {
-        return nullptr; // only the position or an earlier mark is a valid place
-    }
-    int64_t needed = static_cast<int64_t>(workspace->position) + length;
-    if (needed >= workspace->capacity - SlackBytes) {
-        int64_t capacity = needed + GrowthMargin;
-        if (capacity + SpareBytes > INT32_MAX) {
-            return nullptr;
-        }
-        void* grown = HeapReAlloc(PublishedTextHeap(), 0, workspace->buffer,
-                                  static_cast<SIZE_T>(capacity + SpareBytes));
-        if (grown == nullptr) {
-            return nullptr;
-        }
-        workspace->buffer = static_cast<char*>(grown);
-        workspace->capacity = static_cast<int32_t>(capacity);
-    }
-    workspace->position = at + length;
-    return workspace->buffer + at;
+    return TextReserveIn(CurrentTextWorkspace(), length, at);
 }
 
 void TextGiveBack(int32_t count) {
@@ -80,63 +83,16 @@ void TextGiveBack(int32_t count) {
     }
 }
 
-namespace {
-
-// Room for one piece of text at offset at. When there is none, the text built
-// so far is ended where it stands, and the piece is left out.
-char* ReservePiece(size_t length, int32_t at) {
-    char* place = length <= INT32_MAX ? TextReserve(static_cast<int32_t>(length), at) : nullptr;
-    if (place == nullptr) {
-        if (TextWorkspace* workspace = CurrentTextWorkspace()) {
-            workspace->buffer[workspace->position] = '\0';
-        }
-    }
-    return place;
-}
-
-void AppendMeasured(const char* text, size_t length, int32_t at) {
-    if (char* place = ReservePiece(length, at)) {
-        std::memcpy(place, length != 0 ? text : "", length);
-        place[length] = '\0';
-    }
-}
-
-} // namespace
-
 void AppendText(const char* text) {
-    AppendMeasured(text, text != nullptr ? std::strlen(text) : 0, AtPosition);
+    AppendTextIn(CurrentTextWorkspace(), text, text != nullptr ? std::strlen(text) : 0);
 }
 
 void AppendForeignText(const char* text, int32_t at) {
-    // Measured first, then copied into the room reserved for it. A text that
-    // cannot be read whole reads as the empty text, as null does; so does one
-    // that stops being readable while it is copied.
-    size_t length = 0;
-    if (!MeasureReadableText(text, &length)) {
-        length = 0;
-    }
-    char* place = ReservePiece(length, at);
-    if (place == nullptr) {
-        return;
-    }
-    if (!CopyReadableText(place, text, length)) {
-        TextGiveBack(static_cast<int32_t>(length));
-        length = 0;
-    }
-    place[length] = '\0';
+    AppendForeignTextIn(CurrentTextWorkspace(), text, at);
 }
 
 void AppendDecimal(int64_t value, int32_t at) {
-    bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
-    int32_t room = fits32 ? Decimal32Room : Decimal64Room;
-    char* place = ReservePiece(static_cast<size_t>(room), at);
-    if (place == nullptr) {
-        return;
-    }
-    int written =
-        fits32 ? WriteDecimal32(place, static_cast<int32_t>(value)) : WriteDecimal64(place, value);
-    TextGiveBack(room - written);
-    place[written] = '\0';
+    AppendDecimalIn(CurrentTextWorkspace(), value, at);
 }
 
 void TextSeal() {
@@ -151,6 +107,65 @@ void TextSeal() {
 const char* TextBase() {
     TextWorkspace* workspace = CurrentTextWorkspace();
     return workspace != nullptr ? workspace->buffer : EmptyText;
+}
+
+char* TextReserveIn(TextWorkspace* workspace, int32_t length, int32_t at) {
+    if (workspace == nullptr || length < 0) {
+        return nullptr;
+    }
+    if (at == AtPosition) {
+        at = workspace->position;
+    }
+    if (at < 0 || at > workspace->position) {
+        return nullptr; // only the position or an earlier mark is a valid place
+    }
+    int64_t needed = static_cast<int64_t>(workspace->position) + length;
+    if (needed >= workspace->capacity - SlackBytes && !GrowWorkspace(workspace, needed)) {
+        return nullptr;
+    }
+    workspace->position = at + length;
+    return workspace->buffer + at;
+}
+
+void AppendTextIn(TextWorkspace* workspace, const char* text, size_t length) {
+    if (char* place = ReservePiece(workspace, length, AtPosition)) {
+        if (length != 0) {
+            std::memcpy(place, text, length);
+        }
+        place[length] = '\0';
+    }
+}
+
+void AppendForeignTextIn(TextWorkspace* workspace, const char* text, int32_t at) {
+    // Measured first, then copied into the room reserved for it. A text that
+    // cannot be read whole reads as the empty text, as null does; so does one
+    // that stops being readable while it is copied.
+    size_t length = 0;
+    if (!MeasureReadableText(text, &length)) {
+        length = 0;
+    }
+    char* place = ReservePiece(workspace, length, at);
+    if (place == nullptr) {
+        return;
+    }
+    if (!CopyReadableText(place, text, length)) {
+        workspace->position -= static_cast<int32_t>(length);
+        length = 0;
+    }
+    place[length] = '\0';
+}
+
+void AppendDecimalIn(TextWorkspace* workspace, int64_t value, int32_t at) {
+    bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
+    int32_t room = fits32 ? Decimal32Room : Decimal64Room;
+    char* place = ReservePiece(workspace, static_cast<size_t>(room), at);
+    if (place == nullptr) {
+        return;
+    }
+    int written =
+        fits32 ? WriteDecimal32(place, static_cast<int32_t>(value)) : WriteDecimal64(place, value);
+    workspace->position -= room - written; // gives back what the digits did not use
+    place[written] = '\0';
 }
 
 } // namespace dovemarl::runtime
