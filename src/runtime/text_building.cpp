@@ -41,6 +41,33 @@ bool GrowWorkspace(TextWorkspace* workspace, int64_t needed) {
     return true;
 }
 
+// Copies length bytes, one to two words' worth, as the first and the last word.
+template <typename Word> void CopyOverlapping(char* out, const char* text, size_t length) {
+    Word first;
+    Word last;
+    std::memcpy(&first, text, sizeof first);
+    std::memcpy(&last, text + length - sizeof last, sizeof last);
+    std::memcpy(out, &first, sizeof first);
+    std::memcpy(out + length - sizeof last, &last, sizeof last);
+}
+
+// Most pieces are a few bytes long, for which a call to memcpy costs more than
+// the copy: up to 16 bytes move as two words that may overlap.
+void CopyPiece(char* out, const char* text, size_t length) {
+    constexpr size_t SmallPiece = 2 * sizeof(uint64_t);
+    if (length > SmallPiece) {
+        std::memcpy(out, text, length);
+    } else if (length >= sizeof(uint64_t)) {
+        CopyOverlapping<uint64_t>(out, text, length);
+    } else if (length >= sizeof(uint32_t)) {
+        CopyOverlapping<uint32_t>(out, text, length);
+    } else if (length >= sizeof(uint16_t)) {
+        CopyOverlapping<uint16_t>(out, text, length);
+    } else if (length == 1) {
+        out[0] = text[0];
+    }
+}
+
 // Room for one piece of text at offset at. When there is none, the text built
 // so far is ended where it stands, and the piece is left out.
 char* ReservePiece(TextWorkspace* workspace, size_t length, int32_t at) {
@@ -129,9 +156,7 @@ char* TextReserveIn(TextWorkspace* workspace, int32_t length, int32_t at) {
 
 void AppendTextIn(TextWorkspace* workspace, const char* text, size_t length) {
     if (char* place = ReservePiece(workspace, length, AtPosition)) {
-        if (length != 0) {
-            std::memcpy(place, text, length);
-        }
+        CopyPiece(place, text, length);
         place[length] = '\0';
     }
 }
