@@ -29,6 +29,14 @@ struct Copying {
     size_t length;
 };
 
+struct Reading {
+    const char* text;
+    char* out;
+    size_t room;
+    size_t length;
+    bool ended;
+};
+
 // strlen and memcpy hold nothing and register no exception frame, so they may
 // be cut short.
 void Measure(void* context) {
@@ -39,6 +47,22 @@ void Measure(void* context) {
 void Copy(void* context) {
     auto* job = static_cast<Copying*>(context);
     std::memcpy(job->out, job->text, job->length);
+}
+
+void ReadWithin(void* context) {
+    auto* job = static_cast<Reading*>(context);
+    const char* text = job->text;
+    char* out = job->out;
+    size_t room = job->room;
+    for (size_t i = 0; i < room; ++i) {
+        char c = text[i];
+        out[i] = c;
+        if (c == '\0') {
+            job->length = i;
+            job->ended = true;
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -64,6 +88,24 @@ bool CopyReadableText(char* out, const char* text, size_t length) {
     job.text = text;
     job.length = length;
     return RunGuarded(Copy, &job);
+}
+
+TextRead ReadTextWithin(const char* text, char* out, size_t room, size_t* length) {
+    if (text == nullptr) {
+        return TextRead::Unreadable;
+    }
+    Reading job = {};
+    job.text = text;
+    job.out = out;
+    job.room = room;
+    if (!RunGuarded(ReadWithin, &job)) {
+        return TextRead::Unreadable;
+    }
+    if (!job.ended) {
+        return TextRead::Longer;
+    }
+    *length = job.length;
+    return TextRead::Read;
 }
 
 } // namespace dovemarl::runtime

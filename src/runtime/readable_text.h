@@ -15,4 +15,13 @@ bool MeasureReadableText(const char* text, size_t* length);
 // was measured. What out holds then is unspecified.
 bool CopyReadableText(char* out, const char* text, size_t length);
 
+enum class TextRead {
+    Unreadable, // null, or memory that could not be read before the NUL or room ran out
+    Read,       // the text and its NUL are at out
+    Longer,     // room ran out before the NUL; out holds room bytes of it
+};
+// Copies the text at text with its NUL to out in one pass, writing at most
+// room bytes; sets *length to the text's length when it returns Read.
+TextRead ReadTextWithin(const char* text, char* out, size_t room, size_t* length);
+
 } // namespace dovemarl::runtime

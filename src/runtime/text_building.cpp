@@ -79,6 +79,29 @@ char* ReservePiece(TextWorkspace* workspace, size_t length, int32_t at) {
     return place;
 }
 
+// Places a foreign text at the position in one pass when it fits in the room
+// the buffer has there, as most do; that needs no reservation, which could
+// grow the buffer. False when the text is longer than the room.
+bool ReadIntoRoom(TextWorkspace* workspace, const char* text) {
+    int32_t at = workspace->position;
+    int32_t room = workspace->capacity - SlackBytes - at;
+    if (room <= 0) {
+        return false;
+    }
+    size_t length = 0;
+    switch (ReadTextWithin(text, workspace->buffer + at, static_cast<size_t>(room), &length)) {
+    case TextRead::Read:
+        workspace->position = at + static_cast<int32_t>(length);
+        return true;
+    case TextRead::Unreadable:
+        workspace->buffer[at] = '\0'; // reads as the empty text, as null does
+        return true;
+    case TextRead::Longer:
+        break;
+    }
+    return false;
+}
+
 } // namespace
 
 int32_t TextMark() {
@@ -162,6 +185,10 @@ void AppendTextIn(TextWorkspace* workspace, const char* text, size_t length) {
 }
 
 void AppendForeignTextIn(TextWorkspace* workspace, const char* text, int32_t at) {
+    if (workspace != nullptr && (at == AtPosition || at == workspace->position) &&
+        ReadIntoRoom(workspace, text)) {
+        return;
+    }
     // Measured first, then copied into the room reserved for it. A text that
     // cannot be read whole reads as the empty text, as null does; so does one
     // that stops being readable while it is copied.

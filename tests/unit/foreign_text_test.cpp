@@ -162,8 +162,8 @@ TEST(GuardedRead, TextRunningIntoReservedMemoryReadsAsEmptyWhereverItIsPlaced) {
     ASSERT_NE(pages.base, nullptr);
     std::memset(pages.base, 'r', PageBytes);
     const char* end = pages.base + PageBytes;
-    // In a fresh thread's workspace, which has room for a few bytes, and in
-    // this thread's.
+    // A fresh thread's workspace has room for a few bytes: the short text
+    // faults in the one-pass read, the long one while it is measured.
     std::string shortText = "x";
     std::string longText = "x";
     std::thread([&] {
@@ -188,7 +188,12 @@ TEST(GuardedRead, PiecesOfTheReadReportWhatTheyCouldRead) {
     Pages pages(2, 1);
     ASSERT_NE(pages.base, nullptr);
     std::strcpy(pages.base, "readable");
+    char out[16] = {};
     size_t length = 0;
+    EXPECT_EQ(ReadTextWithin(pages.base, out, sizeof out, &length), TextRead::Read);
+    EXPECT_EQ(length, 8u);
+    EXPECT_STREQ(out, "readable");
+    EXPECT_EQ(ReadTextWithin(pages.base, out, 8, &length), TextRead::Longer) << "no room for NUL";
     EXPECT_TRUE(MeasureReadableText(pages.base, &length));
     EXPECT_EQ(length, 8u);
     // A copy that reaches memory freed since the text was measured.
