@@ -66,8 +66,8 @@ bool SameText(const char* title) {
     return same;
 }
 
-// The title is read through the check that its memory is readable, one
-// VirtualQuery per read; the row without a title shows the building alone.
+// The title is read as any text from outside the module is, under the
+// module's fault guard; the row without a title shows the building alone.
 Row Compare(const char* title, const char* what) {
     bool same = SameText(title);
     host::GameInfo record = Record(title);

@@ -49,6 +49,13 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "${link_flags}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${link_flags}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${link_flags}")
 
+# lld 14 writes an export table with ordinal base 0 and a slot for every
+# ordinal from 0, slot 0 left empty. An export table that comes in an input
+# object takes the place of the one it would write, so the DLL's table is made
+# from its .def file by mingw's dlltool, with ordinal base 1 and one slot per
+# export, as GNU ld makes it (see CMakeLists.txt).
+set(DOVEMARL_EXPORTS_TOOL ${TOOLCHAIN_PREFIX}-dlltool)
+
 # Test and demo executables run through Wine.
 find_program(WINE_PROGRAM wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

@@ -1,49 +1,111 @@
 #include "runtime/readable_text.h"
 
-#include <windows.h>
-
 #include <cstring>
+
+#include "runtime/fault_guard.h"
 
 namespace dovemarl::runtime {
 
+// The host's record and the query library hand over addresses the module
+// cannot vouch for; reading one that is not mapped would end the host's
+// process. Both the measuring and the copying read under a structured-
+// exception frame: a fault ends the read, which then reports failure.
+// Asking the system about the memory first (VirtualQuery) costs a call into
+// the system per read and still leaves the text free to vanish between the
+// answer and the copy. IsBadReadPtr is no substitute either: it leaves a guard
+// page unguarded once it has touched it, which stops the stack of the thread
+// that page guards from growing.
+
 namespace {
 
-constexpr DWORD ReadableProtections = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
-                                      PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                                      PAGE_EXECUTE_WRITECOPY;
+struct Measuring {
+    const char* text;
+    size_t length;
+};
 
-// A guard page counts as unreadable: touching one would take its guard away
-// from the thread whose stack it protects.
-bool Readable(const MEMORY_BASIC_INFORMATION& region) {
-    return region.State == MEM_COMMIT && (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0 &&
-           (region.Protect & ReadableProtections) != 0;
+struct Copying {
+    char* out;
+    const char* text;
+    size_t length;
+};
+
+struct Reading {
+    const char* text;
+    char* out;
+    size_t room;
+    size_t length;
+    bool ended;
+};
+
+// strlen and memcpy hold nothing and register no exception frame, so they may
+// be cut short.
+void Measure(void* context) {
+    auto* job = static_cast<Measuring*>(context);
+    job->length = std::strlen(job->text);
+}
+
+void Copy(void* context) {
+    auto* job = static_cast<Copying*>(context);
+    std::memcpy(job->out, job->text, job->length);
+}
+
+void ReadWithin(void* context) {
+    auto* job = static_cast<Reading*>(context);
+    const char* text = job->text;
+    char* out = job->out;
+    size_t room = job->room;
+    for (size_t i = 0; i < room; ++i) {
+        char c = text[i];
+        out[i] = c;
+        if (c == '\0') {
+            job->length = i;
+            job->ended = true;
+            return;
+        }
+    }
 }
 
 } // namespace
 
-// The host's record and the query library hand over addresses the module
-// cannot vouch for; reading an address that is not mapped would end the
-// host's process. Each region the text spans is asked about before it is
-// read, which holds as long as nobody frees the text while it is being read
-// (the host contract forbids that). IsBadReadPtr is no substitute: it
-// swallows the fault of a guard page and so breaks another thread's stack.
 bool MeasureReadableText(const char* text, size_t* length) {
     if (text == nullptr) {
         return false;
     }
-    const char* at = text;
-    for (;;) {
-        MEMORY_BASIC_INFORMATION region = {};
-        if (VirtualQuery(at, &region, sizeof region) == 0 || !Readable(region)) {
-            return false;
-        }
-        const char* end = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (const void* nul = std::memchr(at, 0, static_cast<size_t>(end - at))) {
-            *length = static_cast<size_t>(static_cast<const char*>(nul) - text);
-            return true;
-        }
-        at = end;
+    Measuring job = {text, 0};
+    if (!RunGuarded(Measure, &job)) {
+        return false;
     }
+    *length = job.length;
+    return true;
+}
+
+bool CopyReadableText(char* out, const char* text, size_t length) {
+    if (length == 0) {
+        return true;
+    }
+    Copying job = {};
+    job.out = out;
+    job.text = text;
+    job.length = length;
+    return RunGuarded(Copy, &job);
+}
+
+TextRead ReadTextWithin(const char* text, char* out, size_t room, size_t* length) {
+    if (text == nullptr) {
+        return TextRead::Unreadable;
+    }
+    Reading job = {};
+    job.text = text;
+    job.out = out;
+    job.room = room;
+    if (!RunGuarded(ReadWithin, &job)) {
+        return TextRead::Unreadable;
+    }
+    if (!job.ended) {
+        return TextRead::Longer;
+    }
+    *length = job.length;
+    return TextRead::Read;
 }
 
 } // namespace dovemarl::runtime

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "runtime/decimal_digits.h"
 #include "runtime/heaps.h"
 #include "runtime/readable_text.h"
 #include "runtime/text_workspace.h"
@@ -17,60 +18,88 @@ constexpr int32_t SpareBytes = 5;       // allocated beyond the capacity
 constexpr int32_t SlackBytes = 4;       // a reservation must stay this far below capacity
 constexpr int32_t Decimal32Room = 32;
 constexpr int32_t Decimal64Room = 64;
-constexpr char Int32MinDigits[] = "2147483648";
 
 // Stands in for the buffer when no workspace could be made: the marks are all
 // 0 then, so callers taking TextBase() + mark read an empty text. Read-only,
 // so that nothing can write through it into text shared by every thread.
 constexpr char EmptyText[1] = "";
 
-// Writes the digits of magnitude, most significant first; returns their count.
-int WriteDigits(char* out, uint64_t magnitude) {
-    constexpr uint64_t Base = 10;
-    constexpr int DigitRoom = 24; // UINT64_MAX has 20 digits
-    char reversed[DigitRoom];
-    int count = 0;
-    // 64-bit division is a library call on this 32-bit machine: only the
-    // digits above 32 bits take it, the rest divide in 32 bits.
-    while (magnitude > UINT32_MAX) {
-        reversed[count++] = static_cast<char>('0' + magnitude % Base);
-        magnitude /= Base;
+// Grows the buffer so that needed bytes fit below the capacity's slack;
+// false when it cannot (nothing changes then).
+bool GrowWorkspace(TextWorkspace* workspace, int64_t needed) {
+    int64_t capacity = needed + GrowthMargin;
+    if (capacity + SpareBytes > INT32_MAX) {
+        return false;
     }
-    auto low = static_cast<uint32_t>(magnitude);
-    do {
-        reversed[count++] = static_cast<char>('0' + low % Base);
-        low /= Base;
-    } while (low != 0);
-    for (int i = 0; i < count; ++i) {
-        out[i] = reversed[count - 1 - i];
+    void* grown = HeapReAlloc(PublishedTextHeap(), 0, workspace->buffer,
+                              static_cast<SIZE_T>(capacity + SpareBytes));
+    if (grown == nullptr) {
+        return false;
     }
-    return count;
+    workspace->buffer = static_cast<char*>(grown);
+    workspace->capacity = static_cast<int32_t>(capacity);
+    return true;
 }
 
-int WriteDecimal32(char* out, int32_t value) {
-    if (value == 0) {
-        out[0] = '0';
-        return 1;
-    }
-    if (value < 0) {
-        out[0] = '-';
-        if (value == INT32_MIN) { // its negation does not fit in 32 bits
-            std::memcpy(out + 1, Int32MinDigits, sizeof Int32MinDigits - 1);
-            return sizeof Int32MinDigits;
-        }
-        return 1 + WriteDigits(out + 1, static_cast<uint32_t>(-value));
-    }
-    return WriteDigits(out, static_cast<uint32_t>(value));
+// Copies length bytes, one to two words' worth, as the first and the last word.
+template <typename Word> void CopyOverlapping(char* out, const char* text, size_t length) {
+    Word first;
+    Word last;
+    std::memcpy(&first, text, sizeof first);
+    std::memcpy(&last, text + length - sizeof last, sizeof last);
+    std::memcpy(out, &first, sizeof first);
+    std::memcpy(out + length - sizeof last, &last, sizeof last);
 }
 
-int WriteDecimal64(char* out, int64_t value) {
-    uint64_t magnitude = static_cast<uint64_t>(value);
-    int sign = 0;
-    if (value < 0) {
-        out[sign++] = '-';
-        magnitude = ~magnitude + 1; // two's complement negation, exact for INT64_MIN
+// Most pieces are a few bytes long, for which a call to memcpy costs more than
+// the copy: up to 16 bytes move as two words that may overlap.
+void CopyPiece(char* out, const char* text, size_t length) {
+    constexpr size_t SmallPiece = 2 * sizeof(uint64_t);
+    if (length > SmallPiece) {
+        std::memcpy(out, text, length);
+    } else if (length >= sizeof(uint64_t)) {
+        CopyOverlapping<uint64_t>(out, text, length);
+    } else if (length >= sizeof(uint32_t)) {
+        CopyOverlapping<uint32_t>(out, text, length);
+    } else if (length >= sizeof(uint16_t)) {
+        CopyOverlapping<uint16_t>(out, text, length);
+    } else if (length == 1) {
+        out[0] = text[0];
     }
-    return sign + WriteDigits(out + sign, magnitude);
+}
+
+// Room for one piece of text at offset at. When there is none, the text built
+// so far is ended where it stands, and the piece is left out.
+char* ReservePiece(TextWorkspace* workspace, size_t length, int32_t at) {
+    char* place =
+        length <= INT32_MAX ? TextReserveIn(workspace, static_cast<int32_t>(length), at) : nullptr;
+    if (place == nullptr && workspace != nullptr) {
+        workspace->buffer[workspace->position] = '\0';
+    }
+    return place;
+}
+
+// Places a foreign text at the position in one pass when it fits in the room
+// the buffer has there, as most do; that needs no reservation, which could
+// grow the buffer. False when the text is longer than the room.
+bool ReadIntoRoom(TextWorkspace* workspace, const char* text) {
+    int32_t at = workspace->position;
+    int32_t room = workspace->capacity - SlackBytes - at;
+    if (room <= 0) {
+        return false;
+    }
+    size_t length = 0;
+    switch (ReadTextWithin(text, workspace->buffer + at, static_cast<size_t>(room), &length)) {
+    case TextRead::Read:
+        workspace->position = at + static_cast<int32_t>(length);
+        return true;
+    case TextRead::Unreadable:
+        workspace->buffer[at] = '\0'; // reads as the empty text, as null does
+        return true;
+    case TextRead::Longer:
+        break;
+    }
+    return false;
 }
 
 } // namespace
@@ -93,32 +122,7 @@ void TextRelease(int32_t mark) {
 }
 
 char* TextReserve(int32_t length, int32_t at) {
-    TextWorkspace* workspace = CurrentTextWorkspace();
-    if (workspace == nullptr || length < 0) {
-        return nullptr;
-    }
-    if (at == AtPosition) {
-        at = workspace->position;
-    }
-    if (at < 0 || at > workspace->position) {
-        return nullptr; // only the position or an earlier mark is a valid place
-    }
-    int64_t needed = static_cast<int64_t>(workspace->position) + length;
-    if (needed >= workspace->capacity - SlackBytes) {
-        int64_t capacity = needed + GrowthMargin;
-        if (capacity + SpareBytes > INT32_MAX) {
-            return nullptr;
-        }
-        void* grown = HeapReAlloc(PublishedTextHeap(), 0, workspace->buffer,
-                                  static_cast<SIZE_T>(capacity + SpareBytes));
-        if (grown == nullptr) {
-            return nullptr;
-        }
-        workspace->buffer = static_cast<char*>(grown);
-        workspace->capacity = static_cast<int32_t>(capacity);
-    }
-    workspace->position = at + length;
-    return workspace->buffer + at;
+    return TextReserveIn(CurrentTextWorkspace(), length, at);
 }
 
 void TextGiveBack(int32_t count) {
@@ -129,53 +133,16 @@ void TextGiveBack(int32_t count) {
     }
 }
 
-namespace {
-
-// Room for one piece of text at offset at. When there is none, the text built
-// so far is ended where it stands, and the piece is left out.
-char* ReservePiece(size_t length, int32_t at) {
-    char* place = length <= INT32_MAX ? TextReserve(static_cast<int32_t>(length), at) : nullptr;
-    if (place == nullptr) {
-        if (TextWorkspace* workspace = CurrentTextWorkspace()) {
-            workspace->buffer[workspace->position] = '\0';
-        }
-    }
-    return place;
-}
-
-void AppendMeasured(const char* text, size_t length, int32_t at) {
-    if (char* place = ReservePiece(length, at)) {
-        std::memcpy(place, length != 0 ? text : "", length);
-        place[length] = '\0';
-    }
-}
-
-} // namespace
-
 void AppendText(const char* text) {
-    AppendMeasured(text, text != nullptr ? std::strlen(text) : 0, AtPosition);
+    AppendTextIn(CurrentTextWorkspace(), text, text != nullptr ? std::strlen(text) : 0);
 }
 
 void AppendForeignText(const char* text, int32_t at) {
-    // A text that cannot be read whole reads as the empty text, as null does.
-    size_t length = 0;
-    if (!MeasureReadableText(text, &length)) {
-        length = 0;
-    }
-    AppendMeasured(text, length, at);
+    AppendForeignTextIn(CurrentTextWorkspace(), text, at);
 }
 
 void AppendDecimal(int64_t value, int32_t at) {
-    bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
-    int32_t room = fits32 ? Decimal32Room : Decimal64Room;
-    char* place = ReservePiece(static_cast<size_t>(room), at);
-    if (place == nullptr) {
-        return;
-    }
-    int written =
-        fits32 ? WriteDecimal32(place, static_cast<int32_t>(value)) : WriteDecimal64(place, value);
-    TextGiveBack(room - written);
-    place[written] = '\0';
+    AppendDecimalIn(CurrentTextWorkspace(), value, at);
 }
 
 void TextSeal() {
@@ -190,6 +157,67 @@ void TextSeal() {
 const char* TextBase() {
     TextWorkspace* workspace = CurrentTextWorkspace();
     return workspace != nullptr ? workspace->buffer : EmptyText;
+}
+
+char* TextReserveIn(TextWorkspace* workspace, int32_t length, int32_t at) {
+    if (workspace == nullptr || length < 0) {
+        return nullptr;
+    }
+    if (at == AtPosition) {
+        at = workspace->position;
+    }
+    if (at < 0 || at > workspace->position) {
+        return nullptr; // only the position or an earlier mark is a valid place
+    }
+    int64_t needed = static_cast<int64_t>(workspace->position) + length;
+    if (needed >= workspace->capacity - SlackBytes && !GrowWorkspace(workspace, needed)) {
+        return nullptr;
+    }
+    workspace->position = at + length;
+    return workspace->buffer + at;
+}
+
+void AppendTextIn(TextWorkspace* workspace, const char* text, size_t length) {
+    if (char* place = ReservePiece(workspace, length, AtPosition)) {
+        CopyPiece(place, text, length);
+        place[length] = '\0';
+    }
+}
+
+void AppendForeignTextIn(TextWorkspace* workspace, const char* text, int32_t at) {
+    if (workspace != nullptr && (at == AtPosition || at == workspace->position) &&
+        ReadIntoRoom(workspace, text)) {
+        return;
+    }
+    // Measured first, then copied into the room reserved for it. A text that
+    // cannot be read whole reads as the empty text, as null does; so does one
+    // that stops being readable while it is copied.
+    size_t length = 0;
+    if (!MeasureReadableText(text, &length)) {
+        length = 0;
+    }
+    char* place = ReservePiece(workspace, length, at);
+    if (place == nullptr) {
+        return;
+    }
+    if (!CopyReadableText(place, text, length)) {
+        workspace->position -= static_cast<int32_t>(length);
+        length = 0;
+    }
+    place[length] = '\0';
+}
+
+void AppendDecimalIn(TextWorkspace* workspace, int64_t value, int32_t at) {
+    bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
+    int32_t room = fits32 ? Decimal32Room : Decimal64Room;
+    char* place = ReservePiece(workspace, static_cast<size_t>(room), at);
+    if (place == nullptr) {
+        return;
+    }
+    int written =
+        fits32 ? WriteDecimal32(place, static_cast<int32_t>(value)) : WriteDecimal64(place, value);
+    workspace->position -= room - written; // gives back what the digits did not use
+    place[written] = '\0';
 }
 
 } // namespace dovemarl::runtime

@@ -2,9 +2,12 @@
 // Building texts in the calling thread's workspace. A text under construction
 // is named by the mark where it starts, never by an address: the buffer may
 // move whenever it grows. Take TextBase() + mark only after the last piece.
+#include <cstddef>
 #include <cstdint>
 
 namespace dovemarl::runtime {
+
+struct TextWorkspace;
 
 constexpr int32_t AtPosition = -1; // "at" value meaning the current position
 
@@ -30,5 +33,17 @@ void TextSeal();
 // The start of the calling thread's buffer, for reading what was built (write
 // only through what TextReserve returns).
 const char* TextBase();
+
+// The same building on a workspace that the caller looked up once for a whole
+// text (CurrentTextWorkspace), so that a text of many pieces reads the
+// thread's slot once instead of once or twice per piece. Each acts as the
+// operation above of the same name does on the calling thread's workspace; a
+// null workspace builds nothing.
+char* TextReserveIn(TextWorkspace* workspace, int32_t length, int32_t at = AtPosition);
+// Appends the length bytes at text (null when length is 0), then a NUL: for
+// literals and the module's own texts, whose length the caller knows.
+void AppendTextIn(TextWorkspace* workspace, const char* text, size_t length);
+void AppendForeignTextIn(TextWorkspace* workspace, const char* text, int32_t at = AtPosition);
+void AppendDecimalIn(TextWorkspace* workspace, int64_t value, int32_t at = AtPosition);
 
 } // namespace dovemarl::runtime

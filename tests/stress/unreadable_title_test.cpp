@@ -1,7 +1,8 @@
 // A title address that cannot be read, from the host's record or from the
-// query library: the module asks the system about the memory before reading
-// it, and such a title reads as the empty text, as null does; so does a
-// title whose NUL lies past the end of readable memory.
+// query library: the module reads it under an exception handler of its own,
+// and such a title reads as the empty text, as null does; so does a title
+// whose NUL lies past the end of readable memory. A guard page it touched
+// keeps its guard.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -37,7 +38,7 @@ TEST(UnreadableTitle, ReadsAsEmptyInTheBoxAndTheLabel) {
     ASSERT_NE(pages, nullptr);
     ASSERT_NE(VirtualAlloc(pages, PageBytes, MEM_COMMIT, PAGE_READWRITE), nullptr);
     std::memset(pages, 'u', PageBytes);
-    // A guard page: reading it would take the guard away.
+    // A guard page: the system takes the guard away when it is touched.
     auto* guarded = static_cast<char*>(
         VirtualAlloc(nullptr, PageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE | PAGE_GUARD));
     ASSERT_NE(guarded, nullptr);
@@ -97,7 +98,7 @@ TEST(UnreadableTitle, ReadsAsEmptyInTheBoxAndTheLabel) {
     }
     MEMORY_BASIC_INFORMATION region = {};
     VirtualQuery(guarded, &region, sizeof region);
-    EXPECT_NE(region.Protect & PAGE_GUARD, 0u) << "the guard page was never touched";
+    EXPECT_NE(region.Protect & PAGE_GUARD, 0u) << "the guard page lost its guard";
     VirtualFree(guarded, 0, MEM_RELEASE);
     VirtualFree(last, 0, MEM_RELEASE);
     VirtualFree(pages, 0, MEM_RELEASE);

@@ -189,6 +189,20 @@ TEST_F(TextBuildingTest, LongTextOfMixedPiecesBuildsIntact) {
     EXPECT_TRUE(built == expected);
 }
 
+TEST_F(TextBuildingTest, TextsOfEveryShortLengthAppendWhole) {
+    const std::string source = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGH";
+    for (size_t length = 0; length <= 40; ++length) {
+        std::string piece = source.substr(0, length);
+        int32_t mark = TextMark();
+        AppendText("[");
+        AppendText(piece.c_str());
+        AppendText("]");
+        EXPECT_EQ(TextAt(mark), "[" + piece + "]") << "length " << length;
+        EXPECT_EQ(Position(), mark + static_cast<int32_t>(length) + 2) << "length " << length;
+        TextRelease(mark);
+    }
+}
+
 TEST_F(TextBuildingTest, NullAppendsNothingButTerminates) {
     int32_t mark = TextMark();
     AppendText("abc");
