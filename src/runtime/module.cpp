@@ -11,6 +11,7 @@
 #include "ui/message_box.h"
 #include "ui/post_window.h"
 #include "ui/top_window.h"
+#include "ui/window_retirement.h"
 
 namespace dovemarl::runtime {
 
@@ -42,6 +43,12 @@ void StopModule() {
     ui::StopLabelService();
     ui::StopWindowService();
     ui::StopPostWindow();
+    // Every window of another thread is handed over by now; what its thread
+    // is still doing in the module's procedures ends before the locks those
+    // procedures may be waiting for, the heaps and the code go.
+    ui::AwaitWindowProcedures();
+    ui::FinishLabelService();
+    ui::FinishWindowService();
     ui::StopEventQueues();
     ui::StopMessageBoxService();
     StopThreadAreas();

@@ -6,7 +6,7 @@
 
 #include "runtime/heaps.h"
 #include "runtime/linked_list.h"
-#include "runtime/module.h"
+#include "runtime/module_image.h"
 
 namespace dovemarl::runtime {
 
@@ -332,23 +332,6 @@ DWORD WINAPI WatchThreads(void* argument) {
     }
 }
 
-// Whether the thread's next instruction lies in the module's image. It is
-// stopped for the moment it takes to read, with GetThreadContext, which waits
-// until the stop has taken effect.
-bool ExecutingInModule(HANDLE thread) {
-    if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
-        return false; // it has ended
-    }
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_CONTROL;
-    bool read = GetThreadContext(thread, &context) != FALSE;
-    ResumeThread(thread);
-    auto base = reinterpret_cast<uintptr_t>(ModuleInstance);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    return !read || (context.Eip >= base && context.Eip - base < nt->OptionalHeader.SizeOfImage);
-}
-
 // A retired watcher's thread, past its last wait, returns from its procedure
 // on its own: that is the point of retiring. A stop that meets it before its
 // thread-detach notification has said so cannot wait for it to end (the end
@@ -361,7 +344,7 @@ bool ExecutingInModule(HANDLE thread) {
 bool LeftTheModule(Watcher* watcher, DWORD deadline) {
     for (;;) {
         if (WaitForSingleObject(watcher->thread, 0) == WAIT_OBJECT_0 ||
-            (watcher->leaving != 0 && !ExecutingInModule(watcher->thread))) {
+            (watcher->leaving != 0 && !ThreadExecutingInModule(watcher->thread))) {
             return true;
         }
         if (static_cast<LONG>(deadline - GetTickCount()) <= 0) {

@@ -169,7 +169,9 @@ HWND SelectControlParent(HWND window) {
     return previous;
 }
 
-LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+LRESULT HandleControlParentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     SavedParentState* saved = SavedStateOf(window);
     if (saved == nullptr) {
         return DefWindowProcA(window, message, wParam, lParam);
@@ -192,6 +194,17 @@ LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPA
         return DefWindowProcA(window, message, wParam, lParam);
     }
     return CallWindowProcA(previous, window, message, wParam, lParam);
+}
+
+} // namespace
+
+// Counted while it runs, so that an unload on another thread can wait for it
+// (see AwaitWindowProcedures).
+LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    EnterWindowProcedure();
+    LRESULT result = HandleControlParentMessage(window, message, wParam, lParam);
+    LeaveWindowProcedure();
+    return result;
 }
 
 void ForgetDeadControlParents() {

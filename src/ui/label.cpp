@@ -124,9 +124,12 @@ void StopLabelService() {
         // The walk calls the table's release operation for each record.
         ControlTable->release = UnhookControl;
         runtime::ReleaseAllRecords(ControlTable);
-        runtime::RetireObjectTable(ControlTable);
     }
     StopControlParents();
+}
+
+void FinishLabelService() {
+    runtime::RetireObjectTable(ControlTable);
     StopBrushCache();
 }
 
@@ -199,7 +202,9 @@ COLORREF ControlColour(int32_t control, int32_t kind) {
     return record->type->getColour(record, kind);
 }
 
-LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+LRESULT HandleControlMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto number = static_cast<int32_t>(GetWindowLongA(window, GWL_ID));
     ControlRecord* record = number != UnregisteredId ? FindControl(number) : nullptr;
     if (record == nullptr || record->window != window) {
@@ -215,6 +220,17 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         DiscardControlEvents(EventControl, number, AnyValue, AnyValue);
         runtime::GiveBackRecord(ControlTable, number);
     }
+    return result;
+}
+
+} // namespace
+
+// Counted while it runs, so that an unload on another thread can wait for it
+// (see AwaitWindowProcedures).
+LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    EnterWindowProcedure();
+    LRESULT result = HandleControlMessage(window, message, wParam, lParam);
+    LeaveWindowProcedure();
     return result;
 }
 

@@ -40,10 +40,13 @@ struct ControlRecord {
 extern runtime::ObjectTable* ControlTable;
 
 // Label service start: brush cache, default font, ControlTable, the control
-// parent area, and the common controls. The end step runs after the window
-// service's: it unhooks every control and control parent still alive.
+// parent area, and the common controls. The end step runs before the window
+// service's: it unhooks every control and control parent still alive. The
+// finish, once no thread runs a window procedure of the module any more,
+// retires ControlTable and the brush cache with their locks.
 void StartLabelService();
 void StopLabelService();
+void FinishLabelService();
 
 // Creates a label in the calling thread's current control parent. Returns the
 // record's handle for AnyNumber, the control's window for a slot number, 0 on

@@ -34,15 +34,24 @@ bool IsPostedRecord(LPARAM lParam) {
            HeapSize(runtime::MainHeap, 0, block) == sizeof(PostedEvent);
 }
 
-} // namespace
-
-LRESULT CALLBACK PostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HandlePostEventMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == CrossThreadEvent && CrossThreadEvent != 0 && IsPostedRecord(lParam)) {
         auto* posted = reinterpret_cast<PostedEvent*>(lParam);
         AppendEvent({posted->code, posted->control, posted->window, posted->type, posted->data});
         HeapFree(runtime::MainHeap, 0, posted);
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+// Counted while it runs, so that an unload on another thread can wait for it
+// (see AwaitWindowProcedures).
+LRESULT CALLBACK PostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    EnterWindowProcedure();
+    LRESULT result = HandlePostEventMessage(window, message, wParam, lParam);
+    LeaveWindowProcedure();
+    return result;
 }
 
 namespace {

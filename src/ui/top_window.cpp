@@ -198,9 +198,12 @@ void StopWindowService() {
     DestroyTopWindow(runtime::AnyNumber);
     // Only a thread that has used the window layer has state to release.
     ReleaseAttachedData(ExistingEventState());
+    Retiring = false;
+}
+
+void FinishWindowService() {
     runtime::RetireObjectTable(WindowTable);
     ForgetEventStateAreas();
-    Retiring = false;
 }
 
 int32_t CreateTopWindow(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,

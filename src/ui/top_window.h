@@ -35,11 +35,14 @@ constexpr uint32_t DefaultWindowFlags = WS_CAPTION | WS_SYSMENU; // 0x00C80000
 // A coordinate that lets the system place the window.
 constexpr int32_t SystemPlaces = -65535;
 
-// Window service start: WindowTable, the event state areas, class icon and
-// cursor. The end step closes every window still open; a window of another
-// thread than the detaching one is handed to its own thread to destroy.
+// Window service start: WindowTable and the event state areas (the class
+// icon and cursor come with the first class). The end step closes every window
+// still open; a window of another thread than the detaching one is handed to
+// its own thread to destroy. The finish, once no thread runs a window
+// procedure of the module any more, retires WindowTable and its lock.
 void StartWindowService();
 void StopWindowService();
+void FinishWindowService();
 
 // Opens a window whose client area is width by height with its outer corner
 // at (x, y). Returns the record's handle for AnyNumber, the window handle for

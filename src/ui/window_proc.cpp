@@ -10,6 +10,7 @@
 #include "ui/label.h"
 #include "ui/top_window.h"
 #include "ui/window_codes.h"
+#include "ui/window_retirement.h"
 
 namespace dovemarl::ui {
 
@@ -262,9 +263,7 @@ bool KeyDown(int key) {
     return GetKeyState(key) < 0;
 }
 
-} // namespace
-
-LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HandleTopWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Target target = FindTarget(hwnd);
     int32_t result = CallHook(target, message, wParam, lParam);
     if (result == HookContinue) {
@@ -277,6 +276,17 @@ LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     if (result == NotHandled) {
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
+    return result;
+}
+
+} // namespace
+
+// Counted while it runs, so that an unload on another thread can wait for it
+// (see AwaitWindowProcedures).
+LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    EnterWindowProcedure();
+    LRESULT result = HandleTopWindowMessage(hwnd, message, wParam, lParam);
+    LeaveWindowProcedure();
     return result;
 }
 

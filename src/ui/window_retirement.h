@@ -13,6 +13,17 @@ bool OwnedByCallingThread(HWND window);
 // DefWindowProcA and a posted WM_CLOSE lets its own thread destroy it.
 void HandWindowToSystem(HWND window);
 
+// Every window procedure of the module runs its work between these two, so
+// that an unload on another thread can tell when no thread is inside one.
+void EnterWindowProcedure();
+void LeaveWindowProcedure();
+
+// At detach, after every window of another thread has been handed to the
+// system: waits until no thread is inside one of the module's window
+// procedures any more, and the threads of the windows handed over are out of
+// the module's code, but no longer than a few seconds.
+void AwaitWindowProcedures();
+
 // Puts previous back as the window's procedure when ours is the top of its
 // subclass chain; a subclass made on top of ours is left alone.
 void RemoveSubclass(HWND window, WNDPROC ours, WNDPROC previous);

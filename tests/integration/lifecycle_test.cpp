@@ -189,6 +189,57 @@ TEST(Lifecycle, UnloadFromAnotherThreadRetiresAWorkersWindow) {
     CloseHandle(unloaded);
 }
 
+// The same, with the worker sending its window one message after another
+// while the unload runs, so that the unload meets it inside the module's
+// window procedures: the unload waits until it has left them, and keeps the
+// locks those procedures take until then.
+TEST(Lifecycle, UnloadWaitsForAWorkerInsideItsWindowProcedure) {
+    constexpr int Rounds = 5;
+    standin::BoxWatcher boxes;
+    for (int round = 0; round < Rounds; ++round) {
+        HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE unloaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HWND monitor = nullptr;
+        long sent = 0;
+        DWORD unloadMs = 0;
+        {
+            PluginLibrary plugin;
+            ASSERT_TRUE(plugin.Loaded());
+            MonitorCloser closer([&](HWND window) { monitor = window; });
+            std::thread worker([&] {
+                GameInfo info = ExampleRecord();
+                plugin.run(&info);
+                SetEvent(ran);
+                DWORD afterUnload = 0;
+                while (afterUnload == 0 || GetTickCount() - afterUnload < 200) {
+                    if (IsWindow(monitor)) {
+                        SendMessageA(monitor, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+                        SendMessageA(monitor, WM_ERASEBKGND, 0, 0);
+                        ++sent;
+                    }
+                    testing_support::FlushMessages();
+                    if (afterUnload == 0 && WaitForSingleObject(unloaded, 0) == WAIT_OBJECT_0) {
+                        afterUnload = GetTickCount();
+                    }
+                }
+            });
+            ASSERT_EQ(WaitForSingleObject(ran, 30000), WAIT_OBJECT_0);
+            Sleep(static_cast<DWORD>(round * 3)); // the worker is sending by now
+            DWORD start = GetTickCount();
+            plugin.Unload();
+            unloadMs = GetTickCount() - start;
+            SetEvent(unloaded);
+            worker.join();
+        }
+        std::printf("round %d: unload in %lu ms while the worker sent %ld pairs of messages\n",
+                    round, unloadMs, sent);
+        EXPECT_FALSE(IsWindow(monitor)) << "round " << round;
+        EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr) << "round " << round;
+        CloseHandle(ran);
+        CloseHandle(unloaded);
+    }
+}
+
 TEST(Lifecycle, ReloadStartsAfreshWithWorkingWindows) {
     standin::BoxWatcher boxes;
     for (int round = 0; round < 2; ++round) {

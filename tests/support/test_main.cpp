@@ -4,17 +4,66 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
+// "module+offset" for a code address, or the bare address outside any module.
+void PrintCodeAddress(const char* what, DWORD address) {
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(address)), &module) &&
+        GetModuleFileNameA(module, name, sizeof name) > 0) {
+        const char* base = std::strrchr(name, '\\');
+        std::fprintf(stderr, "  %s %08lx = %s+0x%lx\n", what, address, base ? base + 1 : name,
+                     address - static_cast<DWORD>(reinterpret_cast<uintptr_t>(module)));
+    } else {
+        std::fprintf(stderr, "  %s %08lx (in no module)\n", what, address);
+    }
+}
+
+// Whether [address, address + size) can be read, asked without reading it.
+bool Readable(DWORD address, size_t size) {
+    MEMORY_BASIC_INFORMATION region = {};
+    auto* at = reinterpret_cast<const char*>(static_cast<uintptr_t>(address));
+    return VirtualQuery(at, &region, sizeof region) != 0 && region.State == MEM_COMMIT &&
+           (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0 &&
+           at + size <= static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+}
+
 // A crash anywhere in the process (a watcher thread running unloaded code,
-// say) ends the run at once with a message, instead of waiting for a debugger.
+// say) ends the run at once with a message, instead of waiting for a debugger:
+// where it happened, what was accessed, and the return addresses found by
+// following the frame pointers, each with its module.
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
-    std::fprintf(stderr, "\nCRASH: exception 0x%08lx at %p on thread %lu\n",
-                 info->ExceptionRecord->ExceptionCode, info->ExceptionRecord->ExceptionAddress,
-                 GetCurrentThreadId());
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    const CONTEXT* context = info->ContextRecord;
+    std::fprintf(stderr, "\nCRASH: exception 0x%08lx at %p on thread %lu\n", record->ExceptionCode,
+                 record->ExceptionAddress, GetCurrentThreadId());
+    PrintCodeAddress("at", context->Eip);
+    if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
+        std::fprintf(stderr, "  %s %08lx\n",
+                     record->ExceptionInformation[0] ? "writing" : "reading",
+                     static_cast<unsigned long>(record->ExceptionInformation[1]));
+    }
+    std::fprintf(stderr,
+                 "  eax %08lx ebx %08lx ecx %08lx edx %08lx esi %08lx edi %08lx ebp %08lx "
+                 "esp %08lx\n",
+                 context->Eax, context->Ebx, context->Ecx, context->Edx, context->Esi, context->Edi,
+                 context->Ebp, context->Esp);
+    DWORD frame = context->Ebp;
+    for (int depth = 0; depth < 24 && frame != 0 && Readable(frame, 8); ++depth) {
+        const auto* words = reinterpret_cast<const DWORD*>(static_cast<uintptr_t>(frame));
+        PrintCodeAddress("called from", words[1]);
+        if (words[0] <= frame) {
+            break;
+        }
+        frame = words[0];
+    }
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 3);
     return EXCEPTION_EXECUTE_HANDLER;
