@@ -198,13 +198,8 @@ LRESULT HandleControlParentMessage(HWND window, UINT message, WPARAM wParam, LPA
 
 } // namespace
 
-// Counted while it runs, so that an unload on another thread can wait for it
-// (see AwaitWindowProcedures).
 LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    EnterWindowProcedure();
-    LRESULT result = HandleControlParentMessage(window, message, wParam, lParam);
-    LeaveWindowProcedure();
-    return result;
+    return RunCounted(HandleControlParentMessage, window, message, wParam, lParam);
 }
 
 void ForgetDeadControlParents() {

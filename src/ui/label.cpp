@@ -225,13 +225,8 @@ LRESULT HandleControlMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
-// Counted while it runs, so that an unload on another thread can wait for it
-// (see AwaitWindowProcedures).
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    EnterWindowProcedure();
-    LRESULT result = HandleControlMessage(window, message, wParam, lParam);
-    LeaveWindowProcedure();
-    return result;
+    return RunCounted(HandleControlMessage, window, message, wParam, lParam);
 }
 
 int32_t DispatchControlMessage(HWND control, HWND parent, UINT message, WPARAM wParam,

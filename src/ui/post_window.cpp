@@ -45,13 +45,8 @@ LRESULT HandlePostEventMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 } // namespace
 
-// Counted while it runs, so that an unload on another thread can wait for it
-// (see AwaitWindowProcedures).
 LRESULT CALLBACK PostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    EnterWindowProcedure();
-    LRESULT result = HandlePostEventMessage(window, message, wParam, lParam);
-    LeaveWindowProcedure();
-    return result;
+    return RunCounted(HandlePostEventMessage, window, message, wParam, lParam);
 }
 
 namespace {

@@ -281,13 +281,8 @@ LRESULT HandleTopWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
-// Counted while it runs, so that an unload on another thread can wait for it
-// (see AwaitWindowProcedures).
 LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    EnterWindowProcedure();
-    LRESULT result = HandleTopWindowMessage(hwnd, message, wParam, lParam);
-    LeaveWindowProcedure();
-    return result;
+    return RunCounted(HandleTopWindowMessage, hwnd, message, wParam, lParam);
 }
 
 HACCEL AcceleratorsFor(HWND active) {

@@ -36,12 +36,12 @@ bool DeadlinePassed(DWORD deadline) {
 
 } // namespace
 
-void EnterWindowProcedure() {
+LRESULT RunCounted(MessageHandler handler, HWND window, UINT message, WPARAM wParam,
+                   LPARAM lParam) {
     InterlockedIncrement(&ProceduresRunning);
-}
-
-void LeaveWindowProcedure() {
+    LRESULT result = handler(window, message, wParam, lParam);
     InterlockedDecrement(&ProceduresRunning);
+    return result;
 }
 
 // Once the count is 0, a thread may still be running the few instructions

@@ -13,10 +13,11 @@ bool OwnedByCallingThread(HWND window);
 // DefWindowProcA and a posted WM_CLOSE lets its own thread destroy it.
 void HandWindowToSystem(HWND window);
 
-// Every window procedure of the module runs its work between these two, so
-// that an unload on another thread can tell when no thread is inside one.
-void EnterWindowProcedure();
-void LeaveWindowProcedure();
+// Every window procedure of the module runs its work through this, counted
+// while it runs, so that an unload on another thread can tell when no thread
+// is inside one (see AwaitWindowProcedures).
+using MessageHandler = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT RunCounted(MessageHandler handler, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // At detach, after every window of another thread has been handed to the
 // system: waits until no thread is inside one of the module's window
