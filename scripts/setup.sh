@@ -20,5 +20,19 @@ echo "setup: installing ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${packages[@]}" >/dev/null
+# A mirror in mid-sync can fail one index (seen: the i386 security list, whose
+# size did not match its Release file). The others are still good, so go on.
+if ! $sudo apt-get update -qq; then
+    echo "setup: some package lists could not be fetched; going on with those that were"
+fi
+install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" "${packages[@]}" >/dev/null
+}
+if ! install; then
+    # Without one architecture's security list, wine32:i386 cannot match the
+    # amd64 versions of its multiarch libraries. Taking every package from the
+    # release itself keeps the two architectures at one version.
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: installing from $release alone, so both architectures agree"
+    install -t "$release"
+fi
