@@ -20,19 +20,22 @@ echo "setup: installing ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-# A mirror in mid-sync can fail one index (seen: the i386 security list, whose
+# A mirror in mid-sync can fail one list (seen: the i386 security list, whose
 # size did not match its Release file). The others are still good, so go on.
+lists_complete=yes
 if ! $sudo apt-get update -qq; then
+    lists_complete=no
     echo "setup: some package lists could not be fetched; going on with those that were"
 fi
-install() {
+apt_install() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" "${packages[@]}" >/dev/null
 }
-if ! install; then
+if ! apt_install; then
+    [ "$lists_complete" = yes ] && exit 1
     # Without one architecture's security list, wine32:i386 cannot match the
     # amd64 versions of its multiarch libraries. Taking every package from the
     # release itself keeps the two architectures at one version.
     release=$(. /etc/os-release && echo "$VERSION_CODENAME")
     echo "setup: installing from $release alone, so both architectures agree"
-    install -t "$release"
+    apt_install -t "$release"
 fi
