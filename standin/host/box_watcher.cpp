@@ -107,10 +107,13 @@ DWORD WINAPI BoxWatcher::Run(void* self) {
 }
 
 void BoxWatcher::Poll() {
+    // Forget boxes that are gone, so a reused handle counts as a new box. This
+    // comes before the search: a box found alive was alive here too, so a box
+    // already handled is still remembered. Forgetting after the search would
+    // count again a box that closed in between, as a new box.
+    std::erase_if(handled_, [](HWND box) { return !IsWindow(box); });
     std::vector<HWND> boxes;
     EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&boxes));
-    // Forget boxes that are gone, so a reused handle counts as a new box.
-    std::erase_if(handled_, [](HWND box) { return !IsWindow(box); });
     for (HWND box : boxes) {
         if (std::find(handled_.begin(), handled_.end(), box) != handled_.end()) {
             continue;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "box_watcher.h"
+#include "support/seen_boxes.h"
 #include "support/plugin_library.h"
 
 namespace {
@@ -39,7 +40,7 @@ TEST(EntryPoints, LoadAndUnloadShowTheirBoxesWhateverTheArgument) {
         EXPECT_EQ(plugin.unload(argument), 0) << "pluginunload(" << argument << ")";
     }
     auto boxes = watcher.Seen();
-    ASSERT_EQ(boxes.size(), 8u);
+    ASSERT_EQ(boxes.size(), 8u) << testing::PrintToString(boxes);
     HICON information = LoadIconA(nullptr, IDI_INFORMATION);
     for (size_t i = 0; i < boxes.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "box " << i);
@@ -55,7 +56,7 @@ TEST(EntryPoints, UnloadWithoutLoadSaysGoodbye) {
     ASSERT_TRUE(plugin.Loaded());
     BoxWatcher watcher;
     EXPECT_EQ(plugin.unload(0), 0);
-    ASSERT_EQ(watcher.Seen().size(), 1u);
+    ASSERT_EQ(watcher.Seen().size(), 1u) << testing::PrintToString(watcher.Seen());
     EXPECT_EQ(watcher.Seen()[0].text, Farewell);
 }
 
