@@ -3,8 +3,25 @@
 # Defines wine_session_start and wine_session_stop, and prepare_wine_run,
 # which the demo, test and benchmark scripts share.
 
+# Wine runs the 32-bit plug-in and its hosts as 32-bit Linux processes, which
+# a 64-bit kernel runs only while its 32-bit emulation is on. Without it every
+# Wine program fails at once; say why instead.
+wine_check_machine() {
+    local answer
+    if answer="$(wineserver --version 2>&1)"; then
+        return 0
+    fi
+    echo "wine-session: Wine cannot run on this machine: $answer" >&2
+    if [ "$(uname -m)" = x86_64 ]; then
+        echo "wine-session: this kernel does not run 32-bit x86 programs; its 32-bit" \
+            "emulation is off (boot the kernel with ia32_emulation=on)" >&2
+    fi
+    return 1
+}
+
 wine_session_start() {
     local build="$1"
+    wine_check_machine || return 1
     export WINEPREFIX="$build/wineprefix"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="

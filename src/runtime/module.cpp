@@ -12,11 +12,16 @@
 #include "ui/post_window.h"
 #include "ui/top_window.h"
 #include "ui/window_retirement.h"
+#include "ui/window_system.h"
 
 namespace dovemarl::runtime {
 
 HINSTANCE ModuleInstance = nullptr;
 
+// Runs under the loader lock, so it does kernel32 work only: heaps, TLS slots,
+// locks and lists. What the window layer needs of user32 and gdi32 is set up
+// by the first thread that opens a box, window or label (EnsureWindowSystem);
+// the hidden window for posted events is made by the first pluginrun.
 void StartModule(HINSTANCE instance) {
     ModuleInstance = instance;
     MainHeap = MakePrivateHeap();
@@ -26,6 +31,7 @@ void StartModule(HINSTANCE instance) {
     // The hidden window other threads can post events through is made on
     // first need (see EnsurePostWindow).
     ui::StartEventQueues();
+    ui::StartWindowSystem();
     ui::StartWindowService();
     ui::StartLabelService();
     StartLibraryService();

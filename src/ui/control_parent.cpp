@@ -1,5 +1,6 @@
 #include "ui/control_parent.h"
 
+#include "runtime/decimal_digits.h"
 #include "runtime/heaps.h"
 #include "runtime/linked_list.h"
 #include "runtime/module.h"
@@ -11,6 +12,7 @@ namespace dovemarl::ui {
 namespace {
 
 constexpr int32_t InitialStackCapacity = 10;
+constexpr char SavePropertyPrefix[] = "ControlParentSave_";
 constexpr int PropertyNameCapacity = 40;
 
 // What a window that has been a control parent keeps under its saved-state
@@ -29,7 +31,6 @@ struct SavedParentState {
 
 int32_t ParentArea = 0;
 bool ParentAreaRegistered = false;
-HFONT DefaultFont = nullptr;
 char SavePropertyName[PropertyNameCapacity] = "";
 SavedParentState* SavedStates = nullptr;
 SRWLOCK SavedStatesLock = SRWLOCK_INIT;
@@ -44,7 +45,7 @@ void InitParentState(void* area) {
     state->capacity = InitialStackCapacity;
     state->depth = 0;
     state->current = nullptr;
-    state->font = DefaultFont;
+    state->font = nullptr; // the label font
 }
 
 void ReleaseParentState(void* area) {
@@ -112,12 +113,24 @@ void Adopt(ControlParentState* state, HWND window) {
     Track(saved);
 }
 
+// "ControlParentSave_" and the module instance in decimal: a name of this
+// load's own, so that a window left by an earlier load is never taken for one
+// of this load's. Formatted by the module itself, at attach, where user32's
+// formatting must not be called.
+void FormatSavePropertyName() {
+    constexpr int PrefixLength = sizeof SavePropertyPrefix - 1;
+    static_assert(PrefixLength + 11 < PropertyNameCapacity, "room for any 32-bit number");
+    CopyMemory(SavePropertyName, SavePropertyPrefix, PrefixLength);
+    int digits = runtime::WriteDecimal32(
+        SavePropertyName + PrefixLength,
+        static_cast<int32_t>(reinterpret_cast<intptr_t>(runtime::ModuleInstance)));
+    SavePropertyName[PrefixLength + digits] = '\0';
+}
+
 } // namespace
 
-void StartControlParents(HFONT defaultFont) {
-    DefaultFont = defaultFont;
-    wsprintfA(SavePropertyName, "ControlParentSave_%d",
-              static_cast<int>(reinterpret_cast<intptr_t>(runtime::ModuleInstance)));
+void StartControlParents() {
+    FormatSavePropertyName();
     SavedStates = nullptr;
     ParentArea = runtime::RegisterThreadArea(sizeof(ControlParentState), InitParentState,
                                              ReleaseParentState);

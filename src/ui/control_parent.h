@@ -12,16 +12,15 @@ namespace dovemarl::ui {
 // current parent; nothing in this module nests parents, so its depth stays 0.
 struct ControlParentState {
     HWND current;
-    HFONT font; // of new controls
+    HFONT font; // of new controls; null for the label font
     HWND* stack;
     int32_t depth;
     int32_t capacity;
 };
 
 // Registers the per-thread area (its init hook runs for the calling thread at
-// once) with the font new controls get, and formats the saved-state property
-// name from the module instance.
-void StartControlParents(HFONT defaultFont);
+// once) and names the saved-state property after the module instance.
+void StartControlParents();
 // Removes the subclass and saved state of every window that is still a
 // control parent, so that none calls into the module after it is gone.
 void StopControlParents();

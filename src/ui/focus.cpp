@@ -2,11 +2,12 @@
 
 #include <cstring>
 
+#include "ui/window_class.h"
+
 namespace dovemarl::ui {
 
 namespace {
 
-constexpr int ClassNameCapacity = 50;
 constexpr LRESULT HiddenCues = UISF_HIDEFOCUS | UISF_HIDEACCEL;
 // A combo box ex of this style, and an IP address control, take the focus as
 // a whole rather than through their inner edit fields.

@@ -1,7 +1,5 @@
 #include "ui/label.h"
 
-#include <commctrl.h>
-
 #include "runtime/module.h"
 #include "ui/brush_cache.h"
 #include "ui/control_parent.h"
@@ -9,6 +7,7 @@
 #include "ui/event_queue.h"
 #include "ui/window_codes.h"
 #include "ui/window_retirement.h"
+#include "ui/window_system.h"
 
 namespace dovemarl::ui {
 
@@ -24,8 +23,6 @@ constexpr int FlagToEdgeShift = 8;
 constexpr DWORD EdgeMask = WS_EX_CLIENTEDGE;
 constexpr int32_t UnregisteredId = -1;
 constexpr UINT RedrawAll = RDW_INVALIDATE | RDW_INTERNALPAINT | RDW_ERASE | RDW_FRAME;
-constexpr DWORD CommonControlClasses = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
-                                       ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES; // 0xB48
 
 int32_t LabelColourMessage(ControlRecord* record, HWND, UINT message, WPARAM wParam, LPARAM) {
     if (message != WM_CTLCOLORSTATIC) {
@@ -103,20 +100,13 @@ void UnhookControl(int32_t control) {
     }
 }
 
-void InitCommonControls() {
-    INITCOMMONCONTROLSEX init = {sizeof(INITCOMMONCONTROLSEX), CommonControlClasses};
-    InitCommonControlsEx(&init);
-}
-
 } // namespace
 
 void StartLabelService() {
     StartBrushCache();
-    auto font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     ControlTable =
         runtime::MakeObjectTable(sizeof(ControlRecord), ControlTableSlots, ReleaseControl);
-    StartControlParents(font);
-    InitCommonControls();
+    StartControlParents();
 }
 
 void StopLabelService() {
@@ -142,6 +132,7 @@ int32_t CreateLabel(int32_t number, int32_t x, int32_t y, int32_t width, int32_t
     if (text == nullptr) {
         text = "";
     }
+    EnsureWindowSystem();
     DWORD exStyle = (flags >> FlagToEdgeShift) & EdgeMask;
     HWND control = CreateWindowExA(exStyle, "Static", text, flags | LabelStyle, x, y, width, height,
                                    CurrentParentOf(state),
@@ -168,7 +159,8 @@ int32_t CreateLabel(int32_t number, int32_t x, int32_t y, int32_t width, int32_t
     SetWindowLongA(control, GWL_ID, number);
     SetPropA(control, ControlNumberProperty,
              reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+    HFONT font = state->font != nullptr ? state->font : LabelFont();
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     return byHandle ? number : static_cast<int32_t>(reinterpret_cast<intptr_t>(control));
 }
 

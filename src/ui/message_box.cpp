@@ -2,10 +2,9 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "runtime/heaps.h"
 #include "runtime/linked_list.h"
+#include "ui/window_system.h"
 
 namespace dovemarl::ui {
 
@@ -32,8 +31,6 @@ bool SuspendedWindowLockReady = false;
 
 constexpr UINT KeepSizeAndPlace = SWP_NOSIZE | SWP_NOMOVE;
 constexpr UINT OwnerAnswerMs = 250; // how long another thread's window may take to answer
-constexpr DWORD CommonControlClasses = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
-                                       ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES; // 0xB48
 
 void LockList() {
     EnterCriticalSection(&SuspendedWindowLock);
@@ -143,10 +140,6 @@ void Restore(SuspendedWindowRecord* chain) {
 } // namespace
 
 void StartMessageBoxService() {
-    // The box does not depend on it; a host that has not asked for the common
-    // controls gets them all the same, as with the label service.
-    INITCOMMONCONTROLSEX init = {sizeof(INITCOMMONCONTROLSEX), CommonControlClasses};
-    InitCommonControlsEx(&init);
     if (!SuspendedWindowLockReady) {
         InitializeCriticalSection(&SuspendedWindowLock);
         SuspendedWindowLockReady = true;
@@ -165,6 +158,7 @@ void StopMessageBoxService() {
 }
 
 int32_t ShowMessageBox(const char* title, const char* text, uint32_t flags) {
+    EnsureWindowSystem();
     SuspendedWindowRecord* chain = nullptr;
     EnumWindows(SuspendWindow, reinterpret_cast<LPARAM>(&chain));
     DropTopmost(chain);

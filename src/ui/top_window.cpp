@@ -9,6 +9,7 @@
 #include "ui/window_codes.h"
 #include "ui/window_proc.h"
 #include "ui/window_retirement.h"
+#include "ui/window_system.h"
 
 namespace dovemarl::ui {
 
@@ -17,7 +18,6 @@ runtime::ObjectTable* WindowTable = nullptr;
 namespace {
 
 constexpr int32_t WindowTableSlots = 16;
-constexpr int ClassNameCapacity = 32;
 constexpr DWORD LowFlagBits = CentreOnScreen | CentreOnWindow | ToolWindow; // never styles
 constexpr DWORD ToolWindowRemoves = WS_MINIMIZE | WS_MAXIMIZE | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 constexpr int32_t AcceleratorCount = 2;
@@ -216,6 +216,7 @@ int32_t CreateTopWindow(int32_t number, int32_t x, int32_t y, int32_t width, int
     if (byHandle) {
         number = runtime::HandleOf(record);
     }
+    EnsureWindowSystem();
     ClassName className = ClassNameFor(number);
     if (title == nullptr) {
         title = "";

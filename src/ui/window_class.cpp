@@ -8,8 +8,6 @@ namespace dovemarl::ui {
 
 namespace {
 
-constexpr int ClassNameCapacity = 64;
-
 struct ClassSearch {
     const char* name;
     HWND found;

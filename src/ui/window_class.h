@@ -5,6 +5,10 @@
 
 namespace dovemarl::ui {
 
+// Room for the class names the module makes ("WindowClass_" and a 32-bit
+// number) and compares, with the NUL.
+constexpr int ClassNameCapacity = 64;
+
 // Registers cls. A class of that name may be left over from an earlier load
 // of the module whose window outlived it on another thread (a class cannot be
 // unregistered while a window of it exists): that class is unregistered and

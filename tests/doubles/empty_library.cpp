@@ -1,16 +1,6 @@
-// empty.dll: a library with the module's import list and nothing else, the
-// reference for what loading and unloading the module costs.
-#include <windows.h>
-
-#include <commctrl.h>
-
+// empty.dll: an empty DLL built with the module's toolchain, which imports
+// only what its C runtime start-up needs (kernel32 and msvcrt): the reference
+// for what loading and unloading the module costs.
 extern "C" __declspec(dllexport) int __stdcall Touch(int value) {
-    // One function of each imported library, so that all stay imported.
-    if (value == 0x7FFFFFFF) {
-        INITCOMMONCONTROLSEX init = {sizeof init, 0};
-        InitCommonControlsEx(&init);
-        DeleteObject(GetStockObject(NULL_BRUSH));
-        return GetSystemMetrics(SM_CXSCREEN);
-    }
     return value;
 }
