@@ -1,6 +1,7 @@
 // Query libraries that break the contract: absent, partial, no title, a title
 // at an unreadable address, a 1 MiB title, an entry point that refuses the
-// load, and a query that takes minutes. The run shows what it could learn,
+// load, a query that takes minutes, and queries with the wrong calling
+// convention or argument count. The run shows what it could learn,
 // returns 0 and leaves nothing loaded; a slow query blocks only the calling
 // thread's run, as the host contract says.
 #include <gtest/gtest.h>
@@ -80,6 +81,43 @@ TEST_F(QueryFaults, EachFaultGivesTheReportItCan) {
         EXPECT_EQ(queries->Loads(), fault.loads) << name;
         EXPECT_EQ(queries->Frees(), fault.loads) << name << ": released within the call";
         EXPECT_EQ(GetModuleHandleA("sableroot.dll"), nullptr) << name;
+    }
+}
+
+// Queries that pop nothing (cdecl) or pop 0 or 8 bytes instead of 4 (stdcall
+// with the wrong argument count, some scribbling over their argument slots):
+// each answer is used as if the query had kept the convention, and the host
+// goes on through the monitor, the farewell and the unload.
+TEST(QueryConventions, WrongConventionAnswersAreUsedAndTheHostGoesOn) {
+    for (const char* folder : {"cdecl_query", "wrong_arity_query"}) {
+        testing_support::QueryLibraryDouble queries(folder);
+        std::vector<SeenBox> seen;
+        size_t monitors = 0;
+        int32_t runResult = -1, unloadResult = -1;
+        {
+            testing_support::PluginLibrary plugin;
+            ASSERT_TRUE(plugin.Loaded()) << folder;
+            standin::BoxWatcher boxes;
+            testing_support::MonitorCloser closer;
+            GameInfo info = testing_support::ExampleRecord();
+            runResult = plugin.run(&info);
+            monitors = closer.Seen().size();
+            unloadResult = plugin.unload(0);
+            seen = boxes.Seen();
+        }
+        std::printf("%-18s run %d, unload %d, boxes %zu, monitors %zu, second box:\n%s\n", folder,
+                    runResult, unloadResult, seen.size(), monitors,
+                    seen.size() > 1 ? seen[1].text.c_str() : "(none)");
+        EXPECT_EQ(runResult, 0) << folder;
+        EXPECT_EQ(unloadResult, 0) << folder;
+        ASSERT_EQ(seen.size(), 3u) << folder << ": two reports and the farewell";
+        EXPECT_EQ(seen[1].title, "Dovemarl Debug 2") << folder;
+        EXPECT_EQ(seen[1].text, Heading + std::string("Title: 'Query Title'\r\n") + FullNumbers)
+            << folder;
+        EXPECT_EQ(monitors, 1u) << folder << ": the monitor was shown and closed";
+        EXPECT_EQ(queries.CalledNames().size(), 7u) << folder;
+        EXPECT_EQ(queries.Frees(), 1) << folder;
+        EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr) << folder;
     }
 }
 
