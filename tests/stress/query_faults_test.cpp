@@ -15,6 +15,7 @@
 #include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 #include "support/query_library.h"
+#include "support/windows.h"
 
 namespace {
 
@@ -173,6 +174,72 @@ TEST_F(QueryFaults, QueryThatTakesMinutesBlocksOnlyItsOwnRun) {
         << "the slow run's second box";
     EXPECT_EQ(queries.Loads(), 1) << "one load for both runs";
     EXPECT_EQ(queries.Frees(), 1);
+    CloseHandle(entered);
+    CloseHandle(release);
+}
+
+// A run whose thread stops pumping messages after pluginrun returns, until
+// the test lets it end.
+struct StoppedRun {
+    SlowCall call;
+    HANDLE returned;
+    HANDLE end;
+};
+
+void RunThenStopPumping(void* argument) {
+    auto* run = static_cast<StoppedRun*>(argument);
+    RunSlow(&run->call);
+    SetEvent(run->returned);
+    WaitForSingleObject(run->end, 120000);
+}
+
+// A host thread pumps no messages while it is inside a query, nor after
+// pluginrun returns if it then does other work. The plug-in's post window on
+// it is message-only: not among the top-level windows, which a broadcast
+// visits one by one, waiting for each thread to answer.
+TEST_F(QueryFaults, BroadcastsDoNotWaitOnThePostWindowOfAThreadThatDoesNotPump) {
+    constexpr char PostClass[] = "PostEventClass";
+    testing_support::QueryLibraryDouble queries("slow_query");
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, query_fault::SlowQueryEntered);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, query_fault::SlowQueryRelease);
+    standin::BoxWatcher boxes;
+    StoppedRun run = {{plugin_.run, -1, testing_support::ExampleRecord()},
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    stress::HostThread host(RunThenStopPumping, &run);
+    DWORD hostId = GetThreadId(host.Handle());
+    ASSERT_EQ(WaitForSingleObject(entered, 30000), WAIT_OBJECT_0) << "the slow query began";
+
+    // Inside the query the thread's only window is the post window.
+    std::vector<HWND> posts = testing_support::MessageOnlyWindowsOfClass(PostClass);
+    size_t topLevel = testing_support::TopLevelWindowsOfClass(PostClass).size();
+    bool answered = false;
+    DWORD inQueryMs = testing_support::TimedBroadcast(&answered);
+    std::printf("in the query: post windows %zu message-only, %zu top-level; broadcast %lu ms, "
+                "answered %d\n",
+                posts.size(), topLevel, inQueryMs, answered);
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(GetWindowThreadProcessId(posts[0], nullptr), hostId);
+    EXPECT_EQ(topLevel, 0u);
+    EXPECT_TRUE(answered);
+    EXPECT_LT(inQueryMs, testing_support::BroadcastLimitMs / 2) << "returns at once";
+
+    // After pluginrun returns, with the thread no longer pumping. The monitor
+    // window, which stays until the unload, is a top-level window of that
+    // thread: a broadcast waits on it, not on the post window.
+    SetEvent(release);
+    ASSERT_EQ(WaitForSingleObject(run.returned, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(run.call.result, 0);
+    EXPECT_EQ(testing_support::MessageOnlyWindowsOfClass(PostClass), posts);
+    EXPECT_EQ(testing_support::TopLevelWindowsOfClass(PostClass).size(), 0u);
+    DWORD afterRunMs = testing_support::TimedBroadcast(&answered);
+    std::printf("after the run: broadcast %lu ms, answered %d (monitor windows open: %zu)\n",
+                afterRunMs, answered, testing_support::OpenMonitors().size());
+
+    SetEvent(run.end);
+    EXPECT_TRUE(host.Join(60000));
+    CloseHandle(run.returned);
+    CloseHandle(run.end);
     CloseHandle(entered);
     CloseHandle(release);
 }
