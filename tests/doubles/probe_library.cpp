@@ -1,6 +1,5 @@
 // A small DLL for the library service's tests: stdcall exports with one 32-bit
-// argument, exports that pop another number of bytes than such a call pushes,
-// and a count of the times it was attached to the process.
+// argument, and a count of the times it was attached to the process.
 #include <windows.h>
 
 #include <cstdint>
@@ -20,25 +19,6 @@ __declspec(dllexport) int32_t __stdcall AddOne(int32_t value) {
 // Returns its argument untouched, so a caller can see what it passed.
 __declspec(dllexport) int32_t __stdcall Echo(int32_t value) {
     return value;
-}
-
-// Pops nothing.
-__declspec(dllexport) int32_t __cdecl CdeclAddOne(int32_t value) {
-    return value + 1;
-}
-
-// Pop 0 and 8 bytes; the latter also overwrites both its argument slots, as
-// a callee may use them as scratch.
-__declspec(dllexport) int32_t __stdcall NoArgument() {
-    return 7;
-}
-
-__declspec(dllexport) int32_t __stdcall TwoArgumentsAddOne(int32_t value, int32_t extra) {
-    volatile int32_t* slots[2] = {&value, &extra};
-    int32_t result = *slots[0] + 1;
-    *slots[0] = -1;
-    *slots[1] = -1;
-    return result;
 }
 
 __declspec(dllexport) int32_t __stdcall CallCount(int32_t) {

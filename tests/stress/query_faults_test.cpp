@@ -224,17 +224,12 @@ TEST_F(QueryFaults, BroadcastsDoNotWaitOnThePostWindowOfAThreadThatDoesNotPump) 
     EXPECT_TRUE(answered);
     EXPECT_LT(inQueryMs, testing_support::BroadcastLimitMs / 2) << "returns at once";
 
-    // After pluginrun returns, with the thread no longer pumping. The monitor
-    // window, which stays until the unload, is a top-level window of that
-    // thread: a broadcast waits on it, not on the post window.
+    // After pluginrun returns, with the thread no longer pumping. (The monitor
+    // window stays until the unload, a top-level window of that thread.)
     SetEvent(release);
     ASSERT_EQ(WaitForSingleObject(run.returned, 60000), WAIT_OBJECT_0);
-    EXPECT_EQ(run.call.result, 0);
     EXPECT_EQ(testing_support::MessageOnlyWindowsOfClass(PostClass), posts);
     EXPECT_EQ(testing_support::TopLevelWindowsOfClass(PostClass).size(), 0u);
-    DWORD afterRunMs = testing_support::TimedBroadcast(&answered);
-    std::printf("after the run: broadcast %lu ms, answered %d (monitor windows open: %zu)\n",
-                afterRunMs, answered, testing_support::OpenMonitors().size());
 
     SetEvent(run.end);
     EXPECT_TRUE(host.Join(60000));
