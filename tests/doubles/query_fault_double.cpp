@@ -42,7 +42,9 @@ void LogCall(const char* name, const dovemarl::GameInfo* argument) {
 }
 
 // The argument slots belong to the callee, which may use them as scratch.
-[[maybe_unused]] __attribute__((noinline)) void ScribbleOver(uint32_t* first, uint32_t* second) {
+// Volatile stores, so that no compiler drops them as stores to dead memory.
+[[maybe_unused]] __attribute__((noinline)) void ScribbleOver(volatile uint32_t* first,
+                                                             volatile uint32_t* second) {
     *first = 0xDEADBEEF;
     *second = 0xDEADBEEF;
 }
