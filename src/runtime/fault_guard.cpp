@@ -9,7 +9,7 @@
 // the call; the system offers every exception raised on the thread to the
 // frames on that chain, newest first. The frame has three fields after the
 // two the system reads: the wrapper's exit for a cut call, and the first and
-// last byte of the foreign memory the call reads. The handler sends the
+// last byte of the pages of foreign memory the call reads. The handler sends the
 // thread to the exit with the stack pointer at the frame, and the exit clears
 // the direction flag (a cut string copy may have left it set, and code
 // expects it clear), takes the frame off the chain and restores the saved
@@ -37,12 +37,13 @@ struct GuardFrame {
 constexpr DWORD AccessKindParameter = 0;
 constexpr DWORD AddressParameter = 1;
 constexpr ULONG_PTR ReadAccess = 0; // EXCEPTION_READ_FAULT
+constexpr uintptr_t PageBytes = 4096;
 
 // An access violation, a guard page, or a page the system could not bring in
 // (STATUS_IN_PAGE_ERROR: a view of a file that went away, a network drive that
-// dropped) while reading the foreign memory. A write, an execution, or a read
-// of any other address is the module's own fault and is not the guard's to
-// hide.
+// dropped) while reading the pages of the foreign memory. A write, an
+// execution, or a read of any other page is the module's own fault and is not
+// the guard's to hide.
 bool IsForeignReadFault(const EXCEPTION_RECORD* record, const GuardFrame* guard) {
     DWORD code = record->ExceptionCode;
     if (code != STATUS_ACCESS_VIOLATION && code != STATUS_GUARD_PAGE_VIOLATION &&
@@ -145,6 +146,11 @@ bool RunGuarded(GuardedProcedure procedure, void* context, const void* foreign,
         first = reinterpret_cast<uintptr_t>(foreign);
         uintptr_t room = UINTPTR_MAX - first; // a range cut at the end of the address space
         last = first + (foreignBytes - 1 < room ? foreignBytes - 1 : room);
+        // Whole pages: a string routine may load an aligned word that starts
+        // before the text (or ends after it) in the same page, and a fault
+        // names the address of the load.
+        first &= ~(PageBytes - 1);
+        last |= PageBytes - 1;
     }
     return DovemarlRunGuarded(procedure, context, first, last) != 0;
 }

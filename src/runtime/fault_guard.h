@@ -15,7 +15,8 @@ constexpr size_t UnboundedRead = SIZE_MAX;
 
 // Runs procedure(context) under a structured-exception frame of its own.
 // Returns true when the procedure ran to its end, false when a read of the
-// foreignBytes bytes at foreign was cut short by an access violation, a
+// pages that hold the foreignBytes bytes at foreign (whole pages, as string
+// routines read aligned words) was cut short by an access violation, a
 // guard-page violation or an in-page error (memory the system could not
 // bring in); a guard page it touched has its guard back by then. Any other
 // exception passes on to the handlers further out, a fault while writing

@@ -135,42 +135,46 @@ TEST(GuardedRead, OtherExceptionsGoOnToTheHandlersFurtherOut) {
 }
 
 // A fault raised inside the guarded call as the system raises it for a
-// failed access: the kind (0 read, 1 write, 8 execute) and the address. (A
-// guard-page violation is not raised this way: the guard would put a guard
-// on memory that never had one. Real ones are read below.)
+// failed access: the kind (0 read, 1 write, 8 execute) and the address, here
+// around a foreign range that is never touched. (A guard-page violation is not
+// raised this way: the guard would put a guard on memory that never had one.
+// Real ones are read below.)
 struct RaisedFault {
     const char* what;
     DWORD code;
     ULONG_PTR kind;
-    ULONG_PTR offset; // from the start of the foreign range
-    bool cut;         // ends the read; otherwise it reaches the handlers further out
+    intptr_t offset; // from the start of the foreign range
+    bool cut;        // ends the read; otherwise it reaches the handlers further out
 };
 const RaisedFault* Raising = nullptr;
+constexpr uintptr_t ForeignStart = 0x20000100; // 16 bytes in the page at 0x20000000
+constexpr size_t ForeignBytes = 16;
 constexpr ULONG_PTR DeviceNotConnected = 0xC000009D; // why the page could not be brought in
-char ForeignRange[16];
 
 void RaiseFault(void*) {
-    const ULONG_PTR parameters[3] = {Raising->kind,
-                                     reinterpret_cast<ULONG_PTR>(ForeignRange) + Raising->offset,
+    const ULONG_PTR parameters[3] = {Raising->kind, ForeignStart + Raising->offset,
                                      DeviceNotConnected};
     RaiseException(Raising->code, 0, Raising->code == STATUS_IN_PAGE_ERROR ? 3 : 2, parameters);
 }
 
 int32_t __stdcall GuardAroundFault(uint32_t) {
-    return RunGuarded(RaiseFault, nullptr, ForeignRange, sizeof ForeignRange) ? 1 : 0;
+    return RunGuarded(RaiseFault, nullptr, reinterpret_cast<const void*>(ForeignStart),
+                      ForeignBytes)
+               ? 1
+               : 0;
 }
 
-TEST(GuardedRead, OnlyFailedReadsOfTheForeignMemoryEndTheRead) {
+TEST(GuardedRead, OnlyFailedReadsOfTheForeignPagesEndTheRead) {
     constexpr ULONG_PTR Read = 0, Write = 1, Execute = 8;
     const RaisedFault faults[] = {
         {"access violation reading", STATUS_ACCESS_VIOLATION, Read, 3, true},
         {"in-page error reading (file or share gone)", STATUS_IN_PAGE_ERROR, Read, 0, true},
-        {"access violation reading, last byte", STATUS_ACCESS_VIOLATION, Read, 15, true},
+        {"aligned read from the start of its page", STATUS_ACCESS_VIOLATION, Read, -0x100, true},
         {"access violation writing", STATUS_ACCESS_VIOLATION, Write, 3, false},
         {"in-page error writing", STATUS_IN_PAGE_ERROR, Write, 3, false},
         {"executing", STATUS_ACCESS_VIOLATION, Execute, 3, false},
-        {"reading past the range", STATUS_ACCESS_VIOLATION, Read, 16, false},
-        {"reading before the range", STATUS_ACCESS_VIOLATION, Read, ULONG_PTR(0) - 1, false},
+        {"reading the page after", STATUS_ACCESS_VIOLATION, Read, 0x1000, false},
+        {"reading the page before", STATUS_ACCESS_VIOLATION, Read, -0x104, false},
     };
     void* chain = HandlerChainHead();
     for (const RaisedFault& fault : faults) {
