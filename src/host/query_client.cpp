@@ -10,7 +10,9 @@ namespace {
 
 constexpr char QueryLibraryName[] = "sableroot.dll";
 
-// Looked up afresh on every call; a missing function answers 0.
+// Looked up afresh on every call; a missing function answers 0. One that pops
+// another number of bytes than stdcall with one argument returns here all the
+// same (the library service restores the stack pointer).
 int32_t Ask(int32_t library, const char* name, GameInfo* hostRecord) {
     return runtime::CallLibraryProc(library, name,
                                     static_cast<int32_t>(reinterpret_cast<uintptr_t>(hostRecord)));

@@ -7,16 +7,18 @@
 // The wrapper below saves the registers a callee must preserve and pushes an
 // exception frame on the thread's handler chain (fs:[0]) for the length of
 // the call; the system offers every exception raised on the thread to the
-// frames on that chain, newest first. The frame has a third field after the
-// two the system reads: the wrapper's exit for a cut call. The handler sends
-// the thread there with the stack pointer at the frame, and the exit clears
+// frames on that chain, newest first. The frame has three fields after the
+// two the system reads: the wrapper's exit for a cut call, and the first and
+// last byte of the pages of foreign memory the call reads. The handler sends the
+// thread to the exit with the stack pointer at the frame, and the exit clears
 // the direction flag (a cut string copy may have left it set, and code
 // expects it clear), takes the frame off the chain and restores the saved
 // registers from the stack.
 //
-// Stack, from the frame up: previous frame, handler, cut exit, then edi, esi,
-// ebx, ebp, the return address, procedure and context. Below the frame, 12
-// bytes keep the caller's stack alignment for the call.
+// Stack, from the frame up: previous frame, handler, cut exit, first and last
+// foreign byte, then edi, esi, ebx, ebp, the return address, procedure,
+// context, first and last foreign byte. Below the frame, 4 bytes keep the
+// caller's stack alignment for the call.
 
 namespace dovemarl::runtime {
 
@@ -26,7 +28,35 @@ struct GuardFrame {
     void* next;
     void* handler;
     void* cutExit;
+    uintptr_t foreignFirst;
+    uintptr_t foreignLast;
 };
+
+// What the exception record says about a memory access that failed: the
+// second parameter is the address, the first whether it was a read.
+constexpr DWORD AccessKindParameter = 0;
+constexpr DWORD AddressParameter = 1;
+constexpr ULONG_PTR ReadAccess = 0; // EXCEPTION_READ_FAULT
+constexpr uintptr_t PageBytes = 4096;
+
+// An access violation, a guard page, or a page the system could not bring in
+// (STATUS_IN_PAGE_ERROR: a view of a file that went away, a network drive that
+// dropped) while reading the pages of the foreign memory. A write, an
+// execution, or a read of any other page is the module's own fault and is not
+// the guard's to hide.
+bool IsForeignReadFault(const EXCEPTION_RECORD* record, const GuardFrame* guard) {
+    DWORD code = record->ExceptionCode;
+    if (code != STATUS_ACCESS_VIOLATION && code != STATUS_GUARD_PAGE_VIOLATION &&
+        code != STATUS_IN_PAGE_ERROR) {
+        return false;
+    }
+    if (record->NumberParameters <= AddressParameter ||
+        record->ExceptionInformation[AccessKindParameter] != ReadAccess) {
+        return false;
+    }
+    uintptr_t address = record->ExceptionInformation[AddressParameter];
+    return address >= guard->foreignFirst && address <= guard->foreignLast;
+}
 
 // The system clears a guard page's guard when it reports the violation. The
 // page may be the guard of another thread's stack, which grows only while its
@@ -46,7 +76,8 @@ void RearmGuard(const void* address) {
 
 extern "C" {
 
-int DovemarlRunGuarded(dovemarl::runtime::GuardedProcedure procedure, void* context);
+int DovemarlRunGuarded(dovemarl::runtime::GuardedProcedure procedure, void* context,
+                       uintptr_t foreignFirst, uintptr_t foreignLast);
 EXCEPTION_DISPOSITION DovemarlGuardHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context,
                                            void* dispatcher);
 }
@@ -59,18 +90,20 @@ _DovemarlRunGuarded:
     pushl %ebx
     pushl %esi
     pushl %edi
+    pushl 32(%esp)
+    pushl 32(%esp)
     pushl $DovemarlGuardCut
     pushl $_DovemarlGuardHandler
     pushl %fs:0
     movl %esp, %fs:0
-    subl $12, %esp
+    subl $4, %esp
     pushl 48(%esp)
     call *48(%esp)
-    addl $16, %esp
+    addl $8, %esp
     movl $1, %eax
 DovemarlGuardLeave:
     popl %fs:0
-    addl $8, %esp
+    addl $16, %esp
     popl %edi
     popl %esi
     popl %ebx
@@ -90,16 +123,14 @@ extern "C" EXCEPTION_DISPOSITION DovemarlGuardHandler(EXCEPTION_RECORD* record, 
     if ((record->ExceptionFlags & EXCEPTION_UNWIND) != 0) {
         return ExceptionContinueSearch;
     }
-    DWORD code = record->ExceptionCode;
-    if (code != STATUS_ACCESS_VIOLATION && code != STATUS_GUARD_PAGE_VIOLATION) {
+    auto* guard = static_cast<dovemarl::runtime::GuardFrame*>(frame);
+    if (!dovemarl::runtime::IsForeignReadFault(record, guard)) {
         return ExceptionContinueSearch;
     }
-    constexpr DWORD AddressParameter = 1; // the address the access was to
-    if (code == STATUS_GUARD_PAGE_VIOLATION && record->NumberParameters > AddressParameter) {
-        dovemarl::runtime::RearmGuard(
-            reinterpret_cast<const void*>(record->ExceptionInformation[AddressParameter]));
+    if (record->ExceptionCode == STATUS_GUARD_PAGE_VIOLATION) {
+        dovemarl::runtime::RearmGuard(reinterpret_cast<const void*>(
+            record->ExceptionInformation[dovemarl::runtime::AddressParameter]));
     }
-    auto* guard = static_cast<dovemarl::runtime::GuardFrame*>(frame);
     context->Esp = static_cast<DWORD>(reinterpret_cast<uintptr_t>(guard));
     context->Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(guard->cutExit));
     return ExceptionContinueExecution;
@@ -107,8 +138,21 @@ extern "C" EXCEPTION_DISPOSITION DovemarlGuardHandler(EXCEPTION_RECORD* record, 
 
 namespace dovemarl::runtime {
 
-bool RunGuarded(GuardedProcedure procedure, void* context) {
-    return DovemarlRunGuarded(procedure, context) != 0;
+bool RunGuarded(GuardedProcedure procedure, void* context, const void* foreign,
+                size_t foreignBytes) {
+    uintptr_t first = UINTPTR_MAX; // an empty range: no fault is foreign
+    uintptr_t last = 0;
+    if (foreignBytes > 0) {
+        first = reinterpret_cast<uintptr_t>(foreign);
+        uintptr_t room = UINTPTR_MAX - first; // a range cut at the end of the address space
+        last = first + (foreignBytes - 1 < room ? foreignBytes - 1 : room);
+        // Whole pages: a string routine may load an aligned word that starts
+        // before the text (or ends after it) in the same page, and a fault
+        // names the address of the load.
+        first &= ~(PageBytes - 1);
+        last |= PageBytes - 1;
+    }
+    return DovemarlRunGuarded(procedure, context, first, last) != 0;
 }
 
 } // namespace dovemarl::runtime

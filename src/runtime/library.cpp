@@ -1,12 +1,13 @@
 #include "runtime/library.h"
 
+#include "runtime/foreign_call.h"
+
 namespace dovemarl::runtime {
 
 ObjectTable* LibraryTable = nullptr;
 
 namespace {
 constexpr int32_t LibrarySlots = 16;
-using LibraryFunction = int32_t(__stdcall*)(int32_t);
 } // namespace
 
 void StartLibraryService() {
@@ -52,7 +53,7 @@ int32_t CallLibraryProc(int32_t library, const char* name, int32_t argument) {
     if (proc == nullptr) {
         return 0;
     }
-    return reinterpret_cast<LibraryFunction>(proc)(argument);
+    return CallForeign(proc, argument);
 }
 
 void DetachLibrary(int32_t library) {

@@ -22,8 +22,10 @@ void StopLibraryService();
 int32_t AttachLibrary(int32_t number, const char* fileName);
 // The address of the library's export name, looked up afresh; null if none.
 void* LibraryProc(int32_t library, const char* name);
-// Calls the export with one 32-bit argument by the stdcall convention and
+// Calls the export with one 32-bit argument, as stdcall expects it, and
 // returns its 32-bit result; 0 without calling anything when it is not found.
+// An export that pops another number of bytes (cdecl, or stdcall with another
+// argument count) returns normally too (see CallForeign).
 int32_t CallLibraryProc(int32_t library, const char* name, int32_t argument);
 // Frees the library and gives its record back; AnyNumber frees all of them.
 void DetachLibrary(int32_t library);

@@ -9,7 +9,9 @@ namespace dovemarl::runtime {
 // The host's record and the query library hand over addresses the module
 // cannot vouch for; reading one that is not mapped would end the host's
 // process. Both the measuring and the copying read under a structured-
-// exception frame: a fault ends the read, which then reports failure.
+// exception frame: a fault reading the foreign text ends the read, which then
+// reports failure; a fault writing the module's own buffer is not the text's
+// and is not hidden.
 // Asking the system about the memory first (VirtualQuery) costs a call into
 // the system per read and still leaves the text free to vanish between the
 // answer and the copy. IsBadReadPtr is no substitute either: it leaves a guard
@@ -72,7 +74,7 @@ bool MeasureReadableText(const char* text, size_t* length) {
         return false;
     }
     Measuring job = {text, 0};
-    if (!RunGuarded(Measure, &job)) {
+    if (!RunGuarded(Measure, &job, text, UnboundedRead)) {
         return false;
     }
     *length = job.length;
@@ -87,7 +89,7 @@ bool CopyReadableText(char* out, const char* text, size_t length) {
     job.out = out;
     job.text = text;
     job.length = length;
-    return RunGuarded(Copy, &job);
+    return RunGuarded(Copy, &job, text, length);
 }
 
 TextRead ReadTextWithin(const char* text, char* out, size_t room, size_t* length) {
@@ -98,7 +100,7 @@ TextRead ReadTextWithin(const char* text, char* out, size_t room, size_t* length
     job.text = text;
     job.out = out;
     job.room = room;
-    if (!RunGuarded(ReadWithin, &job)) {
+    if (!RunGuarded(ReadWithin, &job, text, room)) {
         return TextRead::Unreadable;
     }
     if (!job.ended) {

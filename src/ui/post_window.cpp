@@ -23,10 +23,12 @@ DWORD PostWindowThread = 0;
 UINT CrossThreadEvent = 0;
 bool ClassRegistered = false;
 
-// The message is registered system-wide and the window is a top-level one, so
-// any program that broadcasts a message of that name reaches it too: only a
-// live block of MainHeap of the record's size is taken as an event record.
-// Anything else is read not at all and freed never.
+// A message-only window receives no broadcasts, but the message is
+// registered system-wide and the window can still be found by its class
+// (FindWindowEx under HWND_MESSAGE) and sent to directly, by another program
+// or by code of the host: only a live block of MainHeap of the record's size
+// is taken as an event record. Anything else is read not at all and freed
+// never.
 bool IsPostedRecord(LPARAM lParam) {
     void* block = reinterpret_cast<void*>(lParam);
     return block != nullptr && runtime::MainHeap != nullptr &&
@@ -70,9 +72,11 @@ void MakePostWindow() {
         ClassRegistered = true;
         CrossThreadEvent = RegisterWindowMessageA(CrossThreadEventName);
     }
-    // Never shown.
-    PostWindow = CreateWindowExA(0, PostClassName, nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr,
-                                 nullptr, runtime::ModuleInstance, nullptr);
+    // Message-only: never shown, not among the top-level windows, and so not
+    // one that every broadcast (SendMessage to HWND_BROADCAST, DDE initiation)
+    // in the session waits on while its thread does not pump messages.
+    PostWindow = CreateWindowExA(0, PostClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 runtime::ModuleInstance, nullptr);
     PostWindowThread = PostWindow != nullptr ? GetCurrentThreadId() : 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The hidden window through which another thread can hand an event to the
-// queue of the thread that made the window: it sends the registered
+// The message-only window through which another thread can hand an event to
+// the queue of the thread that made the window: it sends the registered
 // CrossThreadEvent message with a MainHeap record describing the event.
 #include <windows.h>
 
@@ -19,7 +19,7 @@ struct PostedEvent {
     int32_t data;
 };
 
-// Makes the hidden window on the calling thread unless it exists (the first
+// Makes the window on the calling thread unless it exists (the first
 // time also "PostEventClass" and the CrossThreadEvent message): on the first
 // pluginrun, or when the thread that made it has ended. Any thread may call it.
 void EnsurePostWindow();

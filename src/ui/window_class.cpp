@@ -13,7 +13,7 @@ struct ClassSearch {
     HWND found;
 };
 
-// Finds a top-level window of this process and module with the class name.
+// Finds a window of this process and module with the class name.
 BOOL CALLBACK FindWindowOfClass(HWND window, LPARAM argument) {
     auto* search = reinterpret_cast<ClassSearch*>(argument);
     DWORD processId = 0;
@@ -31,10 +31,23 @@ BOOL CALLBACK FindWindowOfClass(HWND window, LPARAM argument) {
     return TRUE;
 }
 
+// Message-only windows are not among the top-level windows: they are found
+// under HWND_MESSAGE.
+void FindMessageOnlyWindowOfClass(ClassSearch* search) {
+    HWND window = nullptr;
+    while (search->found == nullptr &&
+           (window = FindWindowExA(HWND_MESSAGE, window, search->name, nullptr)) != nullptr) {
+        FindWindowOfClass(window, reinterpret_cast<LPARAM>(search));
+    }
+}
+
 // Points the class of a still existing window at procedure.
 void RedirectClass(const char* name, WNDPROC procedure) {
     ClassSearch search = {name, nullptr};
     EnumWindows(FindWindowOfClass, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) {
+        FindMessageOnlyWindowOfClass(&search);
+    }
     if (search.found != nullptr) {
         SetClassLongPtrA(search.found, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
     }

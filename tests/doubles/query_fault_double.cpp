@@ -8,6 +8,12 @@
 //   FAULT_REFUSES_LOAD      the entry point returns FALSE, so the load fails
 //   FAULT_SLOW_QUERY        the first getgamewinx of the process blocks until
 //                           the test sets SlowQueryRelease (or minutes pass)
+//   FAULT_CDECL_QUERY       every query is cdecl: it pops nothing
+//   FAULT_WRONG_ARITY_QUERY every query is stdcall with the wrong number of
+//                           arguments: none (pops 0 bytes) for getgamewinx,
+//                           getgamewinwidth, getgamehwnd and getgametitle, two
+//                           (pops 8) for the others, which also overwrite
+//                           both argument slots, as a callee may
 #include <windows.h>
 
 #include "dovemarl/plugin_contract.h"
@@ -35,7 +41,15 @@ void LogCall(const char* name, const dovemarl::GameInfo* argument) {
     }
 }
 
-void BlockOnFirstCall() {
+// The argument slots belong to the callee, which may use them as scratch.
+// Volatile stores, so that no compiler drops them as stores to dead memory.
+[[maybe_unused]] __attribute__((noinline)) void ScribbleOver(volatile uint32_t* first,
+                                                             volatile uint32_t* second) {
+    *first = 0xDEADBEEF;
+    *second = 0xDEADBEEF;
+}
+
+[[maybe_unused]] void BlockOnFirstCall() {
 #ifdef FAULT_SLOW_QUERY
     if (InterlockedIncrement(&WinXCalls) != 1) {
         return;
@@ -69,23 +83,51 @@ const char* Title() {
 
 } // namespace
 
+#if defined(FAULT_CDECL_QUERY)
+#define QUERY(name, answer)                                                                        \
+    extern "C" __declspec(dllexport) int32_t __cdecl name(const dovemarl::GameInfo* info) {        \
+        LogCall(#name, info);                                                                      \
+        return static_cast<int32_t>(answer);                                                       \
+    }
+#define QUERY_NO_ARGUMENT QUERY
+#define QUERY_TWO_ARGUMENTS QUERY
+#elif defined(FAULT_WRONG_ARITY_QUERY)
+#define QUERY_NO_ARGUMENT(name, answer)                                                            \
+    extern "C" __declspec(dllexport) int32_t __stdcall name() {                                    \
+        LogCall(#name, nullptr);                                                                   \
+        return static_cast<int32_t>(answer);                                                       \
+    }
+#define QUERY_TWO_ARGUMENTS(name, answer)                                                          \
+    extern "C" __declspec(dllexport) int32_t __stdcall name(uint32_t info, uint32_t extra) {       \
+        LogCall(#name, reinterpret_cast<const dovemarl::GameInfo*>(info));                         \
+        ScribbleOver(&info, &extra);                                                               \
+        return static_cast<int32_t>(answer);                                                       \
+    }
+#else
 #define QUERY(name, answer)                                                                        \
     extern "C" __declspec(dllexport) int32_t __stdcall name(const dovemarl::GameInfo* info) {      \
         LogCall(#name, info);                                                                      \
         return static_cast<int32_t>(answer);                                                       \
     }
+#define QUERY_NO_ARGUMENT QUERY
+#define QUERY_TWO_ARGUMENTS QUERY
+#endif
 
+#if defined(FAULT_CDECL_QUERY) || defined(FAULT_WRONG_ARITY_QUERY)
+QUERY_NO_ARGUMENT(getgamewinx, query_double::WinX)
+#else
 extern "C" __declspec(dllexport) int32_t __stdcall getgamewinx(const dovemarl::GameInfo* info) {
     LogCall("getgamewinx", info);
     BlockOnFirstCall();
     return query_double::WinX;
 }
-QUERY(getgamewiny, query_double::WinY)
-QUERY(getgamewinwidth, query_double::WinWidth)
-QUERY(getgamewinheight, query_double::WinHeight)
-QUERY(getgamehwnd, query_double::Hwnd)
-QUERY(getgamepid, query_double::Pid)
-QUERY(getgametitle, reinterpret_cast<uintptr_t>(Title()))
+#endif
+QUERY_TWO_ARGUMENTS(getgamewiny, query_double::WinY)
+QUERY_NO_ARGUMENT(getgamewinwidth, query_double::WinWidth)
+QUERY_TWO_ARGUMENTS(getgamewinheight, query_double::WinHeight)
+QUERY_NO_ARGUMENT(getgamehwnd, query_double::Hwnd)
+QUERY_TWO_ARGUMENTS(getgamepid, query_double::Pid)
+QUERY_NO_ARGUMENT(getgametitle, reinterpret_cast<uintptr_t>(Title()))
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {

@@ -23,9 +23,11 @@ using testing_support::CountThreads;
 using testing_support::CountWindows;
 using testing_support::ExampleRecord;
 using testing_support::GameInfo;
+using testing_support::MessageOnlyWindowsOfClass;
 using testing_support::MonitorCloser;
 using testing_support::OpenMonitors;
 using testing_support::PluginLibrary;
+using testing_support::TopLevelWindowsOfClass;
 
 struct Counts {
     int handles;
@@ -66,33 +68,10 @@ TEST(Lifecycle, LoadAndUnloadWithoutCallsLeavesNothing) {
     EXPECT_EQ(after.threads, before.threads);
 }
 
-// This process's top-level windows of a class, hidden ones included.
-struct ClassSearch {
-    const char* name;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindowOfClass(HWND window, LPARAM argument) {
-    auto* search = reinterpret_cast<ClassSearch*>(argument);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char className[64] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (process == GetCurrentProcessId() && std::string(className) == search->name) {
-        search->found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> WindowsOfClass(const char* name) {
-    ClassSearch search = {name, {}};
-    EnumWindows(CollectWindowOfClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// The hidden window through which events can be posted is made by the first
-// run, on its thread, not by the load: a load that is never run makes no
+// The message-only window through which events can be posted is made by the
+// first run, on its thread, not by the load: a load that is never run makes no
 // window. Later runs on that thread use it; the unload takes it and its class.
+// It is never among the top-level windows, which every broadcast visits.
 TEST(Lifecycle, FirstRunMakesThePostWindowAndTheUnloadTakesIt) {
     constexpr char PostClass[] = "PostEventClass";
     standin::BoxWatcher boxes;
@@ -102,17 +81,18 @@ TEST(Lifecycle, FirstRunMakesThePostWindowAndTheUnloadTakesIt) {
         PluginLibrary plugin;
         ASSERT_TRUE(plugin.Loaded());
         instance = plugin.Module();
-        EXPECT_EQ(WindowsOfClass(PostClass).size(), 0u) << "after the load";
+        EXPECT_EQ(MessageOnlyWindowsOfClass(PostClass).size(), 0u) << "after the load";
         for (int run = 1; run <= 2; ++run) {
             GameInfo info = ExampleRecord();
             plugin.run(&info);
-            std::vector<HWND> posts = WindowsOfClass(PostClass);
+            std::vector<HWND> posts = MessageOnlyWindowsOfClass(PostClass);
             ASSERT_EQ(posts.size(), 1u) << "after run " << run;
             EXPECT_EQ(GetWindowThreadProcessId(posts[0], nullptr), GetCurrentThreadId());
             EXPECT_FALSE(IsWindowVisible(posts[0]));
+            EXPECT_EQ(TopLevelWindowsOfClass(PostClass).size(), 0u) << "after run " << run;
         }
     }
-    EXPECT_EQ(WindowsOfClass(PostClass).size(), 0u) << "after the unload";
+    EXPECT_EQ(MessageOnlyWindowsOfClass(PostClass).size(), 0u) << "after the unload";
     WNDCLASSA cls = {};
     EXPECT_FALSE(GetClassInfoA(instance, PostClass, &cls)) << PostClass << " is unregistered";
 }

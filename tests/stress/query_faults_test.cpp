@@ -1,6 +1,7 @@
 // Query libraries that break the contract: absent, partial, no title, a title
 // at an unreadable address, a 1 MiB title, an entry point that refuses the
-// load, and a query that takes minutes. The run shows what it could learn,
+// load, a query that takes minutes, and queries with the wrong calling
+// convention or argument count. The run shows what it could learn,
 // returns 0 and leaves nothing loaded; a slow query blocks only the calling
 // thread's run, as the host contract says.
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 #include "support/query_library.h"
+#include "support/windows.h"
 
 namespace {
 
@@ -83,6 +85,43 @@ TEST_F(QueryFaults, EachFaultGivesTheReportItCan) {
     }
 }
 
+// Queries that pop nothing (cdecl) or pop 0 or 8 bytes instead of 4 (stdcall
+// with the wrong argument count, some scribbling over their argument slots):
+// each answer is used as if the query had kept the convention, and the host
+// goes on through the monitor, the farewell and the unload.
+TEST(QueryConventions, WrongConventionAnswersAreUsedAndTheHostGoesOn) {
+    for (const char* folder : {"cdecl_query", "wrong_arity_query"}) {
+        testing_support::QueryLibraryDouble queries(folder);
+        std::vector<SeenBox> seen;
+        size_t monitors = 0;
+        int32_t runResult = -1, unloadResult = -1;
+        {
+            testing_support::PluginLibrary plugin;
+            ASSERT_TRUE(plugin.Loaded()) << folder;
+            standin::BoxWatcher boxes;
+            testing_support::MonitorCloser closer;
+            GameInfo info = testing_support::ExampleRecord();
+            runResult = plugin.run(&info);
+            monitors = closer.Seen().size();
+            unloadResult = plugin.unload(0);
+            seen = boxes.Seen();
+        }
+        std::printf("%-18s run %d, unload %d, boxes %zu, monitors %zu, second box:\n%s\n", folder,
+                    runResult, unloadResult, seen.size(), monitors,
+                    seen.size() > 1 ? seen[1].text.c_str() : "(none)");
+        EXPECT_EQ(runResult, 0) << folder;
+        EXPECT_EQ(unloadResult, 0) << folder;
+        ASSERT_EQ(seen.size(), 3u) << folder << ": two reports and the farewell";
+        EXPECT_EQ(seen[1].title, "Dovemarl Debug 2") << folder;
+        EXPECT_EQ(seen[1].text, Heading + std::string("Title: 'Query Title'\r\n") + FullNumbers)
+            << folder;
+        EXPECT_EQ(monitors, 1u) << folder << ": the monitor was shown and closed";
+        EXPECT_EQ(queries.CalledNames().size(), 7u) << folder;
+        EXPECT_EQ(queries.Frees(), 1) << folder;
+        EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr) << folder;
+    }
+}
+
 struct SlowCall {
     testing_support::PluginRun run;
     int32_t result;
@@ -135,6 +174,83 @@ TEST_F(QueryFaults, QueryThatTakesMinutesBlocksOnlyItsOwnRun) {
         << "the slow run's second box";
     EXPECT_EQ(queries.Loads(), 1) << "one load for both runs";
     EXPECT_EQ(queries.Frees(), 1);
+    CloseHandle(entered);
+    CloseHandle(release);
+}
+
+// A run whose thread stops pumping messages after pluginrun returns, until
+// the test lets it end.
+struct StoppedRun {
+    SlowCall call;
+    HANDLE returned;
+    HANDLE end;
+};
+
+void RunThenStopPumping(void* argument) {
+    auto* run = static_cast<StoppedRun*>(argument);
+    RunSlow(&run->call);
+    SetEvent(run->returned);
+    WaitForSingleObject(run->end, 120000);
+}
+
+// The class names of a thread's top-level windows.
+BOOL CALLBACK CollectClassName(HWND window, LPARAM names) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    reinterpret_cast<std::string*>(names)->append(name).append(" ");
+    return TRUE;
+}
+
+std::string TopLevelClassesOf(DWORD threadId) {
+    std::string names;
+    EnumThreadWindows(threadId, CollectClassName, reinterpret_cast<LPARAM>(&names));
+    return names;
+}
+
+// A host thread pumps no messages while it is inside a query, nor after
+// pluginrun returns if it then does other work. The plug-in's post window on
+// it is message-only, in both states: not among the top-level windows, which
+// a broadcast visits one by one, waiting for each window's thread to answer.
+// (What a broadcast still waits on then are the thread's other top-level
+// windows, such as the monitor, which stays until the unload, or the system's
+// default IME window of a thread that showed a box: the figures are printed.)
+TEST_F(QueryFaults, PostWindowOfAThreadThatDoesNotPumpIsNoTopLevelWindow) {
+    constexpr char PostClass[] = "PostEventClass";
+    testing_support::QueryLibraryDouble queries("slow_query");
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, query_fault::SlowQueryEntered);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, query_fault::SlowQueryRelease);
+    standin::BoxWatcher boxes;
+    StoppedRun run = {{plugin_.run, -1, testing_support::ExampleRecord()},
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    stress::HostThread host(RunThenStopPumping, &run);
+    DWORD hostId = GetThreadId(host.Handle());
+    EXPECT_EQ(WaitForSingleObject(entered, 30000), WAIT_OBJECT_0) << "the slow query began";
+
+    std::vector<HWND> posts = testing_support::MessageOnlyWindowsOfClass(PostClass);
+    auto check = [&](const char* state) {
+        bool answered = false;
+        DWORD broadcastMs = testing_support::TimedBroadcast(&answered);
+        std::string classes = TopLevelClassesOf(hostId);
+        std::printf("%s: broadcast %lu ms; the thread's top-level windows: %s\n", state,
+                    broadcastMs, classes.c_str());
+        EXPECT_EQ(testing_support::MessageOnlyWindowsOfClass(PostClass), posts) << state;
+        EXPECT_EQ(testing_support::TopLevelWindowsOfClass(PostClass).size(), 0u) << state;
+        EXPECT_EQ(classes.find(PostClass), std::string::npos) << state;
+    };
+    check("inside the query");
+    SetEvent(release);
+    EXPECT_EQ(WaitForSingleObject(run.returned, 60000), WAIT_OBJECT_0);
+    check("after the run");
+    EXPECT_EQ(posts.size(), 1u);
+    for (HWND post : posts) {
+        EXPECT_EQ(GetWindowThreadProcessId(post, nullptr), hostId);
+    }
+
+    SetEvent(run.end);
+    EXPECT_TRUE(host.Join(60000));
+    CloseHandle(run.returned);
+    CloseHandle(run.end);
     CloseHandle(entered);
     CloseHandle(release);
 }

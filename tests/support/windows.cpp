@@ -97,4 +97,48 @@ DWORD WINAPI WindowThread::Run(void* self) {
     return 0;
 }
 
+namespace {
+
+struct ClassSearch {
+    const char* name;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOfClass(HWND window, LPARAM argument) {
+    auto* search = reinterpret_cast<ClassSearch*>(argument);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (process == GetCurrentProcessId() && lstrcmpA(className, search->name) == 0) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+std::vector<HWND> TopLevelWindowsOfClass(const char* name) {
+    ClassSearch search = {name, {}};
+    EnumWindows(CollectWindowOfClass, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> MessageOnlyWindowsOfClass(const char* name) {
+    ClassSearch search = {name, {}};
+    for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, name, nullptr); window != nullptr;
+         window = FindWindowExA(HWND_MESSAGE, window, name, nullptr)) {
+        CollectWindowOfClass(window, reinterpret_cast<LPARAM>(&search));
+    }
+    return search.found;
+}
+
+DWORD TimedBroadcast(bool* answered) {
+    DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    *answered = SendMessageTimeoutA(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_BLOCK, BroadcastLimitMs,
+                                    &result) != 0;
+    return GetTickCount() - start;
+}
+
 } // namespace testing_support

@@ -2,6 +2,8 @@
 // Small window helpers for tests of window behaviour.
 #include <windows.h>
 
+#include <vector>
+
 namespace testing_support {
 
 // Dispatches every message pending for the calling thread, so that state is
@@ -17,6 +19,17 @@ HWND MakeWindow(const char* title, DWORD exStyle = 0, Show show = Show::Activate
 bool WaitForForeground(HWND window);
 
 bool IsTopmost(HWND window);
+
+// This process's windows of a class, hidden ones included: the top-level ones
+// (EnumWindows) and the message-only ones (under HWND_MESSAGE).
+std::vector<HWND> TopLevelWindowsOfClass(const char* name);
+std::vector<HWND> MessageOnlyWindowsOfClass(const char* name);
+
+// Sends WM_NULL to every top-level window of the session, as a program's
+// broadcast does (SMTO_BLOCK, at most BroadcastLimitMs for each window), and
+// returns how long that took; *answered is the call's result.
+constexpr UINT BroadcastLimitMs = 2000;
+DWORD TimedBroadcast(bool* answered);
 
 // Runs a procedure on a thread of its own that owns a message loop; the
 // thread's windows keep being served until Stop.

@@ -1,9 +1,10 @@
 // The event wait and queue, and the window procedure's events: idle waits,
 // messages and their numbers, close requests that leave the window, merging,
 // WM_QUIT, size changes, focus kept across activation, Tab cycling, and the
-// hidden post window.
+// message-only post window.
 #include "unit/window_support.h"
 
+#include <cstdio>
 #include <thread>
 
 #include "runtime/heaps.h"
@@ -227,6 +228,49 @@ TEST_F(EventWaitTest, PostWindowIsMadeAgainOnceItsThreadHasEnded) {
     EXPECT_TRUE(IsWindow(second));
     EXPECT_EQ(GetWindowThreadProcessId(second, nullptr), GetCurrentThreadId());
     EXPECT_EQ(EventPostWindow(), second) << "made once";
+}
+
+// The window is message-only: found under HWND_MESSAGE, not among the
+// top-level windows. While its thread pumps nothing, a broadcast does not wait
+// on it, and an event posted to it from another thread waits there and
+// reaches that thread's queue once the thread waits for events again.
+TEST_F(EventWaitTest, PostWindowIsMessageOnlyAndCarriesEventsAcrossThreads) {
+    StopPostWindow(); // whatever an earlier test made
+    HANDLE made = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE posted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWND window = nullptr;
+    UINT message = 0;
+    int32_t received = 0, data = 0;
+    std::thread owner([&] {
+        window = EventPostWindow();
+        message = CrossThreadEventMessage();
+        SetEvent(made);
+        WaitForSingleObject(posted, 30000); // pumps nothing meanwhile
+        // The message itself is handled first; its event comes next.
+        for (int i = 0; i < 4 && received != 4343; ++i) {
+            received = WaitEvent(500);
+        }
+        data = LastEventDetails()->data;
+    });
+    EXPECT_EQ(WaitForSingleObject(made, 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(testing_support::MessageOnlyWindowsOfClass("PostEventClass"),
+              std::vector<HWND>{window});
+    EXPECT_EQ(testing_support::TopLevelWindowsOfClass("PostEventClass"), std::vector<HWND>{});
+    bool answered = false;
+    DWORD broadcastMs = testing_support::TimedBroadcast(&answered);
+    std::printf("broadcast while the window's thread pumps nothing: %lu ms (result %d)\n",
+                broadcastMs, answered);
+    EXPECT_LT(broadcastMs, testing_support::BroadcastLimitMs / 2) << "returns at once";
+    auto* record =
+        static_cast<PostedEvent*>(HeapAlloc(dovemarl::runtime::MainHeap, 0, sizeof(PostedEvent)));
+    *record = {0, 4343, 1, 2, 3, 77};
+    EXPECT_TRUE(PostMessageA(window, message, 0, reinterpret_cast<LPARAM>(record)));
+    SetEvent(posted);
+    owner.join();
+    EXPECT_EQ(received, 4343);
+    EXPECT_EQ(data, 77);
+    CloseHandle(made);
+    CloseHandle(posted);
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // Texts whose address came from outside the module: a fault while one is
-// measured or copied ends the read, not the process; the guarded call leaves
+// measured or copied ends the read, not the process, and only such a fault: a
+// write into the module's own buffer that faults is not hidden; the guarded call leaves
 // the thread's registers and handler chain as it found them; a guard page
 // keeps its guard; a text freed while it is read reads as empty or shorter.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -91,7 +93,7 @@ TEST(GuardedRead, CutCallLeavesTheCallersRegistersAndHandlerChain) {
     int cut = 0;
     int directionSet = 0;
     for (int i = 0; i < 100; ++i) {
-        cut += RunGuarded(ScrambleAndFault, nullptr) ? 0 : 1;
+        cut += RunGuarded(ScrambleAndFault, nullptr, nullptr, 1) ? 0 : 1;
         directionSet += DirectionFlagSet() ? 1 : 0;
         a = a * 31 + b;
         b ^= a >> 3;
@@ -107,7 +109,7 @@ TEST(GuardedRead, CutCallLeavesTheCallersRegistersAndHandlerChain) {
     EXPECT_EQ(c, z);
     EXPECT_EQ(HandlerChainHead(), chain);
     int count = 0;
-    EXPECT_TRUE(RunGuarded(Add, &count));
+    EXPECT_TRUE(RunGuarded(Add, &count, &count, sizeof count));
     EXPECT_EQ(count, 1);
     EXPECT_EQ(HandlerChainHead(), chain);
 }
@@ -119,7 +121,7 @@ void RaiseOther(void*) {
 }
 
 int32_t __stdcall GuardAroundRaise(uint32_t) {
-    RunGuarded(RaiseOther, nullptr);
+    RunGuarded(RaiseOther, nullptr, nullptr, UnboundedRead);
     return 0;
 }
 
@@ -130,6 +132,91 @@ TEST(GuardedRead, OtherExceptionsGoOnToTheHandlersFurtherOut) {
     EXPECT_EQ(outcome.crashed, 1);
     EXPECT_EQ(outcome.exceptionCode, OtherException);
     EXPECT_EQ(HandlerChainHead(), chain) << "the unwinding took the guard's frame off";
+}
+
+// A fault raised inside the guarded call as the system raises it for a
+// failed access: the kind (0 read, 1 write, 8 execute) and the address, here
+// around a foreign range that is never touched. (A guard-page violation is not
+// raised this way: the guard would put a guard on memory that never had one.
+// Real ones are read below.)
+struct RaisedFault {
+    const char* what;
+    DWORD code;
+    ULONG_PTR kind;
+    intptr_t offset; // from the start of the foreign range
+    bool cut;        // ends the read; otherwise it reaches the handlers further out
+};
+const RaisedFault* Raising = nullptr;
+constexpr uintptr_t ForeignStart = 0x20000100; // 16 bytes in the page at 0x20000000
+constexpr size_t ForeignBytes = 16;
+constexpr ULONG_PTR DeviceNotConnected = 0xC000009D; // why the page could not be brought in
+
+void RaiseFault(void*) {
+    const ULONG_PTR parameters[3] = {Raising->kind, ForeignStart + Raising->offset,
+                                     DeviceNotConnected};
+    RaiseException(Raising->code, 0, Raising->code == STATUS_IN_PAGE_ERROR ? 3 : 2, parameters);
+}
+
+int32_t __stdcall GuardAroundFault(uint32_t) {
+    return RunGuarded(RaiseFault, nullptr, reinterpret_cast<const void*>(ForeignStart),
+                      ForeignBytes)
+               ? 1
+               : 0;
+}
+
+TEST(GuardedRead, OnlyFailedReadsOfTheForeignPagesEndTheRead) {
+    constexpr ULONG_PTR Read = 0, Write = 1, Execute = 8;
+    const RaisedFault faults[] = {
+        {"access violation reading", STATUS_ACCESS_VIOLATION, Read, 3, true},
+        {"in-page error reading (file or share gone)", STATUS_IN_PAGE_ERROR, Read, 0, true},
+        {"aligned read from the start of its page", STATUS_ACCESS_VIOLATION, Read, -0x100, true},
+        {"access violation writing", STATUS_ACCESS_VIOLATION, Write, 3, false},
+        {"in-page error writing", STATUS_IN_PAGE_ERROR, Write, 3, false},
+        {"executing", STATUS_ACCESS_VIOLATION, Execute, 3, false},
+        {"reading the page after", STATUS_ACCESS_VIOLATION, Read, 0x1000, false},
+        {"reading the page before", STATUS_ACCESS_VIOLATION, Read, -0x104, false},
+    };
+    void* chain = HandlerChainHead();
+    for (const RaisedFault& fault : faults) {
+        Raising = &fault;
+        standin::CallOutcome outcome =
+            standin::GuardedCall(reinterpret_cast<const void*>(&GuardAroundFault), 0);
+        std::printf("%-44s cut %d, passed on %d (code %08lx)\n", fault.what,
+                    outcome.crashed == 0 && outcome.result == 0, outcome.crashed,
+                    static_cast<unsigned long>(outcome.exceptionCode));
+        if (fault.cut) {
+            EXPECT_EQ(outcome.crashed, 0) << fault.what;
+            EXPECT_EQ(outcome.result, 0) << fault.what << ": the read reports failure";
+        } else {
+            EXPECT_EQ(outcome.crashed, 1) << fault.what;
+            EXPECT_EQ(outcome.exceptionCode, fault.code) << fault.what;
+        }
+        EXPECT_EQ(HandlerChainHead(), chain) << fault.what;
+    }
+    Raising = nullptr;
+}
+
+// A real write fault: the module's buffer is read-only. The copy of a
+// readable text does not report an unreadable text; the fault reaches the
+// handlers further out, with the buffer's address.
+char* ReadOnlyBuffer = nullptr;
+
+int32_t __stdcall CopyIntoReadOnlyBuffer(uint32_t) {
+    static const char text[] = "readable";
+    return CopyReadableText(ReadOnlyBuffer, text, sizeof text) ? 1 : 0;
+}
+
+TEST(GuardedRead, FaultWritingTheModulesBufferIsNotHidden) {
+    Pages pages(1, 1);
+    ASSERT_NE(pages.base, nullptr);
+    DWORD previous = 0;
+    ASSERT_TRUE(VirtualProtect(pages.base, PageBytes, PAGE_READONLY, &previous));
+    ReadOnlyBuffer = pages.base;
+    standin::CallOutcome outcome =
+        standin::GuardedCall(reinterpret_cast<const void*>(&CopyIntoReadOnlyBuffer), 0);
+    EXPECT_EQ(outcome.crashed, 1) << "got result " << outcome.result;
+    EXPECT_EQ(outcome.exceptionCode, static_cast<uint32_t>(STATUS_ACCESS_VIOLATION));
+    ReadOnlyBuffer = nullptr;
 }
 
 TEST(GuardedRead, GuardPageReadsAsEmptyAndKeepsItsGuard) {
