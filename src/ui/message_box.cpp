@@ -185,6 +185,7 @@ int32_t ShowMessageBoxDefault(const char* title, const char* text) {
     return ShowMessageBox(title, text, MB_OK);
 }
 
+#ifdef DOVEMARL_TEST_BUILD
 int CountSuspendedWindows() {
     int count = 0;
     LockList();
@@ -207,5 +208,6 @@ SuspendedWindowFlags FindSuspendedWindow(void* window) {
     UnlockList();
     return flags;
 }
+#endif
 
 } // namespace dovemarl::ui
