@@ -8,6 +8,8 @@ namespace dovemarl::runtime {
 
 namespace {
 
+constexpr int LineTextCapacity = 12; // a 32-bit number in decimal, sign and NUL
+
 void WriteError(const char* text) {
     DWORD length = 0;
     while (text[length] != '\0') {
@@ -22,7 +24,7 @@ void WriteError(const char* text) {
 // No heap, no formatting: the failing code may hold any lock, the heaps'
 // included.
 void InvariantFailed(const char* condition, const char* file, int line) {
-    char number[12] = "";
+    char number[LineTextCapacity] = "";
     wsprintfA(number, "%d", line);
     WriteError("invariant failed: ");
     WriteError(condition);
