@@ -19,6 +19,16 @@ void* ThreadArea(int32_t offset);
 // shutdown, which must not create per-thread state.
 void* ExistingThreadArea(int32_t offset);
 
+// A service's area, typed: null while the service has not registered it (before
+// its start, after its stop), else ThreadArea(offset), made on first use, or
+// ExistingThreadArea(offset).
+template <typename Area> Area* ServiceArea(bool registered, int32_t offset) {
+    return registered ? static_cast<Area*>(ThreadArea(offset)) : nullptr;
+}
+template <typename Area> Area* ExistingServiceArea(bool registered, int32_t offset) {
+    return registered ? static_cast<Area*>(ExistingThreadArea(offset)) : nullptr;
+}
+
 // Forgets every area and frees the block slot; blocks go with MainHeap.
 void StopThreadAreas();
 

@@ -1,7 +1,9 @@
 #pragma once
 // Thread-exit cleanup: watcher threads wait on duplicated handles of the
 // threads that hold per-thread state and, once such a thread has ended, run
-// the hooks it registered.
+// the hooks it registered. Registration in thread_exit_registration.cpp, the
+// watcher's life in watcher.cpp, the stop at unload in thread_exit_stop.cpp,
+// their shared state in thread_exit_state.h.
 #include <cstdint>
 
 namespace dovemarl::runtime {
@@ -23,6 +25,7 @@ void ForgetEndingWatcher();
 void StopThreadExit();
 void StartThreadExit();
 
+#ifdef DOVEMARL_TEST_BUILD
 // For tests: how long a watcher whose threads have all ended waits to be taken
 // up by a later registration before its thread retires (returns, with exit
 // code 0; a watcher ended by a stop has exit code 1). 250 ms unless set.
@@ -39,5 +42,7 @@ int EndedWatcherCount(int* parked);
 int RetiredWatcherCount();
 // For tests: the duplicated handle through which threadId is watched, or null.
 void* WatchedThreadHandle(uint32_t threadId);
+
+#endif
 
 } // namespace dovemarl::runtime

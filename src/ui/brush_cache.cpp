@@ -91,6 +91,7 @@ void GiveBackBrush(HBRUSH brush) {
     LeaveCriticalSection(&BrushLock);
 }
 
+#ifdef DOVEMARL_TEST_BUILD
 int BrushUsers(COLORREF colour) {
     if (!BrushLockMade) {
         return 0;
@@ -101,5 +102,6 @@ int BrushUsers(COLORREF colour) {
     LeaveCriticalSection(&BrushLock);
     return users;
 }
+#endif
 
 } // namespace dovemarl::ui

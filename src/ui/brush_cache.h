@@ -14,7 +14,9 @@ HBRUSH TakeBrush(COLORREF colour);
 // Counts one user less; at none the brush is deleted. Null does nothing.
 void GiveBackBrush(HBRUSH brush);
 
+#ifdef DOVEMARL_TEST_BUILD
 // For tests: how many users the brush of colour has (0 when not cached).
 int BrushUsers(COLORREF colour);
+#endif
 
 } // namespace dovemarl::ui

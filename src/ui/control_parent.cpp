@@ -56,9 +56,7 @@ void ReleaseParentState(void* area) {
 
 // The thread's state without making any (for a window being destroyed).
 ControlParentState* ExistingParentState() {
-    return ParentAreaRegistered
-               ? static_cast<ControlParentState*>(runtime::ExistingThreadArea(ParentArea))
-               : nullptr;
+    return runtime::ExistingServiceArea<ControlParentState>(ParentAreaRegistered, ParentArea);
 }
 
 SavedParentState* SavedStateOf(HWND window) {
@@ -150,8 +148,7 @@ void StopControlParents() {
 }
 
 ControlParentState* ThisThreadControlParent() {
-    return ParentAreaRegistered ? static_cast<ControlParentState*>(runtime::ThreadArea(ParentArea))
-                                : nullptr;
+    return runtime::ServiceArea<ControlParentState>(ParentAreaRegistered, ParentArea);
 }
 
 HWND CurrentParentOf(const ControlParentState* state) {
@@ -233,8 +230,10 @@ void ForgetDeadControlParents() {
     ReleaseSRWLockExclusive(&SavedStatesLock);
 }
 
+#ifdef DOVEMARL_TEST_BUILD
 const char* ControlParentSaveProperty() {
     return SavePropertyName;
 }
+#endif
 
 } // namespace dovemarl::ui

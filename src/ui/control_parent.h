@@ -38,7 +38,9 @@ HWND CurrentParentOf(const ControlParentState* state);
 void ForgetDeadControlParents();
 LRESULT CALLBACK ControlParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+#ifdef DOVEMARL_TEST_BUILD
 // For tests: the name of the saved-state property.
 const char* ControlParentSaveProperty();
+#endif
 
 } // namespace dovemarl::ui

@@ -47,13 +47,12 @@ void ReleaseQueue(void* area) {
 
 // The calling thread's queue, made with its per-thread block on first use.
 EventQueue* ThisThreadQueue() {
-    return QueueAreaRegistered ? static_cast<EventQueue*>(runtime::ThreadArea(QueueArea)) : nullptr;
+    return runtime::ServiceArea<EventQueue>(QueueAreaRegistered, QueueArea);
 }
 
 // The same, without making anything: a thread without a block has no events.
 EventQueue* ExistingQueue() {
-    return QueueAreaRegistered ? static_cast<EventQueue*>(runtime::ExistingThreadArea(QueueArea))
-                               : nullptr;
+    return runtime::ExistingServiceArea<EventQueue>(QueueAreaRegistered, QueueArea);
 }
 
 void Lock() {
@@ -157,6 +156,7 @@ void DiscardControlEvents(int32_t code, int32_t control, int32_t window, int32_t
     });
 }
 
+#ifdef DOVEMARL_TEST_BUILD
 int PeekQueuedEvents(Event* events, int capacity) {
     EventQueue* queue = ExistingQueue();
     if (queue == nullptr || !EventLockMade) {
@@ -172,5 +172,6 @@ int PeekQueuedEvents(Event* events, int capacity) {
     Unlock();
     return count;
 }
+#endif
 
 } // namespace dovemarl::ui

@@ -33,8 +33,10 @@ void DiscardWindowEvents(int32_t window);
 // type (AnyValue matches all).
 void DiscardControlEvents(int32_t code, int32_t control, int32_t window, int32_t type);
 
+#ifdef DOVEMARL_TEST_BUILD
 // For tests: the calling thread's queued events, oldest first; at most
 // capacity are copied, the count of all is returned.
 int PeekQueuedEvents(Event* events, int capacity);
+#endif
 
 } // namespace dovemarl::ui

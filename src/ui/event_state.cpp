@@ -34,12 +34,11 @@ void ForgetEventStateAreas() {
 }
 
 EventState* ThisThreadEventState() {
-    return StateAreaRegistered ? static_cast<EventState*>(runtime::ThreadArea(StateArea)) : nullptr;
+    return runtime::ServiceArea<EventState>(StateAreaRegistered, StateArea);
 }
 
 EventState* ExistingEventState() {
-    return StateAreaRegistered ? static_cast<EventState*>(runtime::ExistingThreadArea(StateArea))
-                               : nullptr;
+    return runtime::ExistingServiceArea<EventState>(StateAreaRegistered, StateArea);
 }
 
 void ReleaseAttachedData(EventState* state) {

@@ -179,6 +179,7 @@ int32_t ShowMessageBoxDefault(const char* title, const char* text) {
     return ShowMessageBox(title, text, MB_OK);
 }
 
+#ifdef DOVEMARL_TEST_BUILD
 int CountSuspendedWindows() {
     int count = 0;
     LockList();
@@ -201,5 +202,6 @@ SuspendedWindowFlags FindSuspendedWindow(void* window) {
     UnlockList();
     return flags;
 }
+#endif
 
 } // namespace dovemarl::ui

@@ -14,6 +14,7 @@ int32_t ShowMessageBoxDefault(const char* title, const char* text);
 void StartMessageBoxService();
 void StopMessageBoxService();
 
+#ifdef DOVEMARL_TEST_BUILD
 // What the suspended-window list holds (for tests): the number of records over
 // all threads, and the flags recorded for one window (0 when not recorded).
 int CountSuspendedWindows();
@@ -23,5 +24,6 @@ struct SuspendedWindowFlags {
     bool wasDisabled;
 };
 SuspendedWindowFlags FindSuspendedWindow(void* window);
+#endif
 
 } // namespace dovemarl::ui

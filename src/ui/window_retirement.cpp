@@ -1,5 +1,6 @@
 #include "ui/window_retirement.h"
 
+#include "runtime/deadline.h"
 #include "runtime/module_image.h"
 
 namespace dovemarl::ui {
@@ -30,10 +31,6 @@ void RememberThread(DWORD threadId) {
     }
 }
 
-bool DeadlinePassed(DWORD deadline) {
-    return static_cast<LONG>(deadline - GetTickCount()) <= 0;
-}
-
 } // namespace
 
 LRESULT RunCounted(MessageHandler handler, HWND window, UINT message, WPARAM wParam,
@@ -51,19 +48,16 @@ LRESULT RunCounted(MessageHandler handler, HWND window, UINT message, WPARAM wPa
 // procedure), and one the system is about to call a procedure on that it
 // looked up before the window was handed over.
 void AwaitWindowProcedures() {
-    DWORD deadline = GetTickCount() + ProcedureWaitMs;
-    while (ProceduresRunning > 0 && !DeadlinePassed(deadline)) {
-        Sleep(1);
-    }
+    DWORD deadline = runtime::DeadlineAfter(ProcedureWaitMs);
+    runtime::PollUntil(deadline, [] { return ProceduresRunning <= 0; });
     for (int i = 0; i < HandedThreadCount; ++i) {
         HANDLE thread =
             OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, HandedThreads[i]);
         if (thread == nullptr) {
             continue; // ended
         }
-        while (runtime::ThreadExecutingInModule(thread) && !DeadlinePassed(deadline)) {
-            Sleep(1);
-        }
+        runtime::PollUntil(deadline,
+                           [thread] { return !runtime::ThreadExecutingInModule(thread); });
         CloseHandle(thread);
     }
     HandedThreadCount = 0;

@@ -53,6 +53,70 @@ double MedianLoadUnloadMs(const char* library, int cycles) {
     return times[times.size() / 2];
 }
 
+// The window classes the module registers: the post window's and one per
+// top-level window number.
+std::vector<std::string> RegisteredModuleClasses(HINSTANCE module) {
+    std::vector<std::string> names = {"PostEventClass"};
+    for (int number = 0; number < 100; ++number) {
+        names.push_back("WindowClass_" + std::to_string(number));
+    }
+    std::vector<std::string> registered;
+    for (const std::string& name : names) {
+        WNDCLASSA cls = {};
+        if (GetClassInfoA(module, name.c_str(), &cls)) {
+            registered.push_back(name);
+        }
+    }
+    return registered;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : ", ") + item;
+    }
+    return text.empty() ? "none" : text;
+}
+
+// A load that is never run makes no window, starts no thread, registers no
+// class and loads no module but system ones; its unload takes every module it
+// brought back out.
+TEST(Lifecycle, LoadWithoutCallsMakesNothingButTheModule) {
+    FreeLibrary(LoadLibraryA("Dovemarl.dll")); // the system's first-use allocations
+    Counts before = Now();
+    std::vector<std::string> modulesBefore = testing_support::LoadedModules();
+    HMODULE module = LoadLibraryA("Dovemarl.dll");
+    ASSERT_NE(module, nullptr);
+    Counts loaded = Now();
+    std::vector<std::string> added;
+    for (const std::string& path : testing_support::LoadedModules()) {
+        if (!std::binary_search(modulesBefore.begin(), modulesBefore.end(), path)) {
+            added.push_back(path);
+        }
+    }
+    std::vector<std::string> classes = RegisteredModuleClasses(module);
+    std::vector<DWORD> ownThreads = testing_support::RunningThreadsStartedIn(module);
+    FreeLibrary(module);
+    Counts after = Now();
+    std::vector<std::string> modulesAfter = testing_support::LoadedModules();
+
+    std::printf("loaded: windows %d -> %d, threads %d -> %d; modules added: %s\n", before.windows,
+                loaded.windows, before.threads, loaded.threads, Joined(added).c_str());
+    EXPECT_EQ(loaded.windows, before.windows) << "windows while loaded";
+    EXPECT_EQ(loaded.threads, before.threads) << "threads while loaded";
+    EXPECT_EQ(ownThreads.size(), 0u) << "threads started in the module";
+    EXPECT_EQ(classes.size(), 0u) << "classes registered: " << Joined(classes);
+    for (const std::string& path : added) {
+        bool plugin = path.size() >= 12 && path.compare(path.size() - 12, 12, "dovemarl.dll") == 0;
+        EXPECT_TRUE(plugin || testing_support::InSystemFolder(path))
+            << path << " is neither the plug-in nor a system module";
+    }
+    EXPECT_EQ(after.windows, before.windows) << "windows after the unload";
+    EXPECT_EQ(after.threads, before.threads) << "threads after the unload";
+    EXPECT_EQ(after.handles, before.handles) << "handles after the unload";
+    EXPECT_EQ(Joined(modulesAfter), Joined(modulesBefore)) << "modules after the unload";
+}
+
 TEST(Lifecycle, LoadAndUnloadWithoutCallsLeavesNothing) {
     FreeLibrary(LoadLibraryA("Dovemarl.dll")); // the system's first-use allocations
     Counts before = Now();
@@ -169,18 +233,53 @@ TEST(Lifecycle, UnloadFromAnotherThreadRetiresAWorkersWindow) {
     CloseHandle(unloaded);
 }
 
-// The same, with the worker sending its window one message after another
-// while the unload runs, so that the unload meets it inside the module's
-// window procedures: the unload waits until it has left them, and keeps the
-// locks those procedures take until then.
+// A window of the test's own inside the monitor. The module's procedure passes
+// WM_SYSCOLORCHANGE on to the monitor's children, so this procedure runs while
+// the module's is under way on the worker's thread: once armed, it tells the
+// test it is there, stays until the unload has begun (it changes the
+// monitor's procedure: the control-parent subclass goes, the window is handed
+// to the system), then holdMs more.
+struct InsideProcedure {
+    HANDLE inside = nullptr;
+    HWND monitor = nullptr;
+    LONG_PTR moduleProcedure = 0;
+    DWORD holdMs = 0;
+    bool armed = false;
+    bool sawUnload = false;
+};
+InsideProcedure Inside;
+
+LRESULT CALLBACK InsideChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SYSCOLORCHANGE && Inside.armed) {
+        Inside.armed = false;
+        SetEvent(Inside.inside);
+        Inside.sawUnload = testing_support::WaitUntil(
+            [] {
+                return GetWindowLongPtrA(Inside.monitor, GWLP_WNDPROC) != Inside.moduleProcedure;
+            },
+            10000);
+        Sleep(Inside.holdMs);
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The unload meets the worker inside the module's window procedure: it waits
+// until the worker has left it (at least the hold), keeps the locks that
+// procedure takes until then, and stays well under its 5 s give-up.
 TEST(Lifecycle, UnloadWaitsForAWorkerInsideItsWindowProcedure) {
-    constexpr int Rounds = 5;
+    constexpr DWORD HoldsMs[] = {0, 100, 400};
+    constexpr DWORD UnloadLimitMs = 2500;
+    constexpr char ChildClass[] = "DovemarlInsideProcedureChild";
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = InsideChildProc;
+    cls.hInstance = GetModuleHandleA(nullptr);
+    cls.lpszClassName = ChildClass;
+    ASSERT_TRUE(RegisterClassA(&cls) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS);
     standin::BoxWatcher boxes;
-    for (int round = 0; round < Rounds; ++round) {
-        HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (DWORD holdMs : HoldsMs) {
+        Inside = {CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr, 0, holdMs, false, false};
         HANDLE unloaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         HWND monitor = nullptr;
-        long sent = 0;
         DWORD unloadMs = 0;
         {
             PluginLibrary plugin;
@@ -189,13 +288,17 @@ TEST(Lifecycle, UnloadWaitsForAWorkerInsideItsWindowProcedure) {
             std::thread worker([&] {
                 GameInfo info = ExampleRecord();
                 plugin.run(&info);
-                SetEvent(ran);
+                CreateWindowExA(0, ChildClass, nullptr, WS_CHILD, 0, 0, 1, 1, monitor, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+                Inside.monitor = monitor;
+                Inside.moduleProcedure = GetWindowLongPtrA(monitor, GWLP_WNDPROC);
+                Inside.armed = true;
                 DWORD afterUnload = 0;
                 while (afterUnload == 0 || GetTickCount() - afterUnload < 200) {
                     if (IsWindow(monitor)) {
                         SendMessageA(monitor, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
                         SendMessageA(monitor, WM_ERASEBKGND, 0, 0);
-                        ++sent;
+                        SendMessageA(monitor, WM_SYSCOLORCHANGE, 0, 0);
                     }
                     testing_support::FlushMessages();
                     if (afterUnload == 0 && WaitForSingleObject(unloaded, 0) == WAIT_OBJECT_0) {
@@ -203,21 +306,26 @@ TEST(Lifecycle, UnloadWaitsForAWorkerInsideItsWindowProcedure) {
                     }
                 }
             });
-            ASSERT_EQ(WaitForSingleObject(ran, 30000), WAIT_OBJECT_0);
-            Sleep(static_cast<DWORD>(round * 3)); // the worker is sending by now
+            bool inside = WaitForSingleObject(Inside.inside, 30000) == WAIT_OBJECT_0;
             DWORD start = GetTickCount();
-            plugin.Unload();
+            if (inside) {
+                plugin.Unload();
+            }
             unloadMs = GetTickCount() - start;
             SetEvent(unloaded);
             worker.join();
+            ASSERT_TRUE(inside) << "hold " << holdMs << ": the worker never got inside";
         }
-        std::printf("round %d: unload in %lu ms while the worker sent %ld pairs of messages\n",
-                    round, unloadMs, sent);
-        EXPECT_FALSE(IsWindow(monitor)) << "round " << round;
-        EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr) << "round " << round;
-        CloseHandle(ran);
+        std::printf("hold %lu ms: unload in %lu ms\n", holdMs, unloadMs);
+        EXPECT_TRUE(Inside.sawUnload) << "hold " << holdMs << ": the unload began while inside";
+        EXPECT_GE(unloadMs + 1, holdMs) << "the unload waited for the worker to leave";
+        EXPECT_LT(unloadMs, UnloadLimitMs) << "hold " << holdMs;
+        EXPECT_FALSE(IsWindow(monitor)) << "hold " << holdMs;
+        EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr) << "hold " << holdMs;
+        CloseHandle(Inside.inside);
         CloseHandle(unloaded);
     }
+    UnregisterClassA(ChildClass, GetModuleHandleA(nullptr));
 }
 
 TEST(Lifecycle, ReloadStartsAfreshWithWorkingWindows) {

@@ -186,7 +186,9 @@ TEST(Unload, LoadAndUnloadWithoutThreadsLeavesNothing) {
 }
 
 // The real plug-in: a host thread that ran pluginrun holds its workspace when
-// the host unloads the plug-in, and ends afterwards.
+// the host unloads the plug-in, and ends afterwards. The watcher that waits
+// for it is gone once the unload returns: had it stayed, the thread's end
+// would wake it into code that is no longer there.
 TEST(Unload, RealPluginUnloadsWhileARunThreadLives) {
     testing_support::PluginLibrary plugin;
     ASSERT_TRUE(plugin.Loaded());
@@ -201,11 +203,20 @@ TEST(Unload, RealPluginUnloadsWhileARunThreadLives) {
         WaitForSingleObject(go, INFINITE);
     });
     ASSERT_EQ(WaitForSingleObject(ran, 30000), WAIT_OBJECT_0);
+    std::vector<HANDLE> watchers;
+    for (DWORD id : testing_support::RunningThreadsStartedIn(plugin.Module())) {
+        watchers.push_back(OpenThread(SYNCHRONIZE, FALSE, id));
+    }
+    EXPECT_GE(watchers.size(), 1u) << "a watcher waits for the run thread";
     plugin.Unload();
     EXPECT_EQ(GetModuleHandleA("Dovemarl.dll"), nullptr);
+    for (HANDLE thread : watchers) {
+        EXPECT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0))
+            << "a watcher outlived the unload";
+        CloseHandle(thread);
+    }
     SetEvent(go);
     host.join();
-    Sleep(100); // a watcher left behind would crash the process about now
     CloseHandle(ran);
     CloseHandle(go);
     EXPECT_EQ(watcher.Seen().size(), 2u);

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -11,6 +13,15 @@ int CountOpenHandles();
 // Top-level windows of this process (hidden ones included), and its threads.
 int CountWindows();
 int CountThreads();
+
+// The threads of this process, still running, whose start address lies in
+// module's image (a DLL's own threads, such as its watchers).
+std::vector<DWORD> RunningThreadsStartedIn(HMODULE module);
+
+// The full paths of the modules loaded in this process, lower case, sorted.
+std::vector<std::string> LoadedModules();
+// Whether path (lower case) names a file in the system folder.
+bool InSystemFolder(const std::string& path);
 
 struct HeapUsage {
     size_t blocks = 0;
