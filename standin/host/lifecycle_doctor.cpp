@@ -19,6 +19,7 @@ constexpr DWORD PollMs = 50;
 // No step of a healthy plug-in takes long; a run with boxes and a monitor
 // takes a few seconds under Wine.
 constexpr DWORD StepTimeoutMs = 30000;
+constexpr char ExitStep[] = "exit of the check process";
 
 struct CheckOutcome {
     std::vector<std::string> shown;  // figures and notes, in order
@@ -107,8 +108,10 @@ CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
     while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT) {
         std::vector<std::string> lines = ReadLines(result);
         for (size_t i = lineCount; i < lines.size(); ++i) {
-            if (Kind(lines[i]) == "step") {
-                step = Rest(lines[i]);
+            std::string kind = Kind(lines[i]);
+            if (kind == "step" || kind == "done") {
+                // After the check, the process's exit is the last step.
+                step = kind == "step" ? Rest(lines[i]) : ExitStep;
                 stepStart = GetTickCount();
             }
         }
@@ -142,6 +145,7 @@ CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
             suspects.push_back(Rest(line));
         } else if (kind == "done") {
             done = true;
+            step = ExitStep;
         }
     }
     DeleteFileA(result.c_str());

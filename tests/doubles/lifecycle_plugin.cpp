@@ -11,10 +11,15 @@
 //   FAULT_WINDOW_AT_ATTACH  attach makes a message-only window (destroyed at
 //                           detach)
 //   FAULT_COMCTL32_IMPORT   imports comctl32 (called only from pluginrun)
+//   FAULT_WINMM_IMPORT      imports winmm (called only from pluginrun)
+//   FAULT_HANG_IN_UNLOAD    pluginunload never returns
 #include <windows.h>
 
 #ifdef FAULT_COMCTL32_IMPORT
 #include <commctrl.h>
+#endif
+#ifdef FAULT_WINMM_IMPORT
+#include <mmsystem.h>
 #endif
 
 #include <cstdint>
@@ -86,6 +91,9 @@ __declspec(dllexport) int32_t __stdcall pluginrun(dovemarl::GameInfo* record) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 #endif
+#ifdef FAULT_WINMM_IMPORT
+    timeGetTime();
+#endif
 #ifdef FAULT_THREAD_LEFT
     CloseHandle(CreateThread(nullptr, 0, Loop, nullptr, 0, nullptr));
 #endif
@@ -100,6 +108,9 @@ __declspec(dllexport) int32_t __stdcall pluginrun(dovemarl::GameInfo* record) {
 }
 
 __declspec(dllexport) int32_t __stdcall pluginunload(int32_t) {
+#ifdef FAULT_HANG_IN_UNLOAD
+    Sleep(INFINITE);
+#endif
     return 0;
 }
 

@@ -71,3 +71,14 @@ run_case(window_at_attach ${DOUBLES}/window_at_attach.dll STATUS 4 CLEAN load-cy
 run_case(comctl32_import ${DOUBLES}/comctl32_import.dll STATUS 4 CLEAN load-cycles run-unload
          EXPECT "lifecycle fault: attach: imports (comctl32|COMCTL32).(dll|DLL): its attach under the loader lock can hang"
                 "lifecycle: 1 fault")
+
+# winmm is named at attach, and its leak at each unload shows in the cycles.
+run_case(winmm_import ${DOUBLES}/winmm_import.dll STATUS 4 CLEAN run-unload
+         EXPECT "lifecycle fault: attach: imports (winmm|WINMM).(dll|DLL): it leaks handles each time it is unloaded"
+                "lifecycle fault: load-cycles: handles grow by \\+[1-9][0-9.]* per load and unload")
+
+# A plug-in that hangs the check process: the step is named, the process
+# ended, and the doctor goes on to report the other checks.
+run_case(hang_in_unload ${DOUBLES}/hang_in_unload.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: step 'pluginunload' did not finish within [0-9]+ s; the check process was ended"
+                "handles [0-9]+ -> [0-9]+ \\(\\+0.00 per cycle\\)" "lifecycle: 1 fault")
