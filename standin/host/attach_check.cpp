@@ -131,7 +131,8 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
                   "; a thread started under the loader lock cannot run its own attach until the "
                   "load returns, and one waited for there deadlocks");
     }
-    log.Figure(std::string("attach made ") + (windows.empty() ? "no window" : "windows") + " and " +
+    bool madeWindow = !windows.empty() || made.WindowsMade() != 0;
+    log.Figure(std::string("attach made ") + (madeWindow ? "windows" : "no window") + " and " +
                (threads.empty() ? "no thread" : "threads"));
 
     log.Step("unload");

@@ -7,7 +7,6 @@
 // whatever the plug-in handed over for closing is gone. What is still there
 // then is a fault: a thread whose start or current instruction lies in the
 // unloaded image, a window or a window class whose procedure lies there.
-#include <atomic>
 #include <map>
 
 #include "box_watcher.h"
@@ -25,8 +24,9 @@ namespace standin {
 namespace {
 
 constexpr DWORD SurveyIntervalMs = 20;
-constexpr DWORD MonitorCloseAfterMs = 300;  // lets the monitor window show first
-constexpr DWORD MonitorCloseAgainMs = 2000; // if the first request went unheeded
+constexpr DWORD MonitorCloseAfterMs = 300; // lets the monitor window show first
+constexpr DWORD OtherCloseAfterMs = 2000;  // a window of another plug-in, closed later
+constexpr DWORD CloseAgainMs = 2000;       // if the first request went unheeded
 constexpr DWORD AfterRunPumpMs = 200;
 constexpr DWORD SettleMs = 1000; // the run thread serves its windows after the unload
 
@@ -47,10 +47,13 @@ void Pump(DWORD durationMs, HANDLE until = nullptr) {
 }
 
 // While the plug-in runs: learns the classes of every window of the process
-// and closes the monitor window once it has been up for a moment.
+// and closes the plug-in's windows once they have been up for a moment, as a
+// person would: the monitor window soon, any other top-level window of the
+// plug-in (not a box, which the box watcher answers) a little later, and
+// again if a request went unheeded.
 class RunSurvey {
   public:
-    explicit RunSurvey(WindowClasses& classes) : classes_(classes) {
+    RunSurvey(WindowClasses& classes, HWND game) : classes_(classes), game_(game) {
         stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         thread_ = CreateThread(nullptr, 0, Thread, this, 0, nullptr);
     }
@@ -70,32 +73,51 @@ class RunSurvey {
     }
 
   private:
+    struct Sighting {
+        DWORD first = 0;
+        DWORD asked = 0;
+    };
+
     static DWORD WINAPI Thread(void* self) {
         static_cast<RunSurvey*>(self)->Run();
         return 0;
     }
 
+    bool Closable(const WindowEntry& window) const {
+        auto style = static_cast<DWORD>(GetWindowLongPtrA(window.window, GWL_STYLE));
+        return !window.messageOnly && (style & WS_CHILD) == 0 && window.window != game_ &&
+               window.className != "#32770" && IsWindowVisible(window.window);
+    }
+
     void Run() {
-        DWORD seen = 0;
-        DWORD asked = 0;
+        std::map<HWND, Sighting> sightings;
         while (WaitForSingleObject(stop_, SurveyIntervalMs) == WAIT_TIMEOUT) {
-            classes_.Survey();
-            HWND monitor = FindWindowA(nullptr, MonitorTitle);
-            if (monitor == nullptr || !IsWindowVisible(monitor)) {
-                seen = 0;
-                continue;
-            }
+            std::map<HWND, Sighting> still;
             DWORD now = GetTickCount();
-            seen = seen != 0 ? seen : now;
-            if (now - seen >= MonitorCloseAfterMs &&
-                (asked == 0 || now - asked >= MonitorCloseAgainMs)) {
-                PostMessageA(monitor, WM_CLOSE, 0, 0);
-                asked = now;
+            // Nothing here sends a message to the run thread, which may be
+            // busy: FindWindow reads the title without asking the window.
+            HWND monitor = FindWindowA(nullptr, MonitorTitle);
+            for (const WindowEntry& window : Windows()) {
+                classes_.Learn(window);
+                if (!Closable(window)) {
+                    continue;
+                }
+                Sighting sighting = sightings.count(window.window) != 0 ? sightings[window.window]
+                                                                        : Sighting{now, 0};
+                DWORD after = window.window == monitor ? MonitorCloseAfterMs : OtherCloseAfterMs;
+                if (now - sighting.first >= after &&
+                    (sighting.asked == 0 || now - sighting.asked >= CloseAgainMs)) {
+                    PostMessageA(window.window, WM_CLOSE, 0, 0);
+                    sighting.asked = now;
+                }
+                still[window.window] = sighting;
             }
+            sightings.swap(still);
         }
     }
 
     WindowClasses& classes_;
+    HWND game_;
     HANDLE stop_ = nullptr;
     HANDLE thread_ = nullptr;
 };
@@ -218,7 +240,7 @@ int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log) {
     PluginExports exports = FindPluginExports(plugin, contract);
 
     {
-        RunSurvey survey(classes);
+        RunSurvey survey(classes, game.Handle());
         Call("pluginload", exports.load, 0, contract, log);
         record.Update(game.Handle());
         game.StartWatching();
