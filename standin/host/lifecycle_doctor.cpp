@@ -20,6 +20,7 @@ constexpr DWORD PollMs = 50;
 // takes a few seconds under Wine.
 constexpr DWORD StepTimeoutMs = 30000;
 constexpr char ExitStep[] = "exit of the check process";
+constexpr auto CheckCount = static_cast<unsigned>(std::size(CheckNames));
 
 struct CheckOutcome {
     std::vector<std::string> shown;  // figures and notes, in order
@@ -208,10 +209,10 @@ int RunLifecycleDoctor(const std::string& plugin, int cycles) {
         std::printf("lifecycle fault: %s\n", fault.c_str());
     }
     if (faults.empty()) {
-        std::printf("lifecycle: sound (%zu checks, no fault)\n", std::size(CheckNames));
+        std::printf("lifecycle: sound (%u checks, no fault)\n", CheckCount);
     } else {
-        std::printf("lifecycle: %zu fault(s) in %zu checks\n", faults.size(),
-                    std::size(CheckNames));
+        std::printf("lifecycle: %u fault(s) in %u checks\n", static_cast<unsigned>(faults.size()),
+                    CheckCount);
     }
     std::fflush(stdout);
     return faults.empty() ? AllAsExpected : LifecycleFaults;
