@@ -1,9 +1,9 @@
 // The entry point under the loader lock: everything the plug-in's load pulls
 // into the host happens while the loader lock is held, in a host that may not
-// have loaded those DLLs yet. Named here: each DLL the image imports and each
-// DLL loaded during the load (imports of imports, and whatever an entry point
-// loaded), with the risk it carries where it is a known one, and any window or
-// thread the attach made.
+// have loaded those DLLs yet. Named here: each DLL the image imports, the
+// known risks among the imports of its imports, and each DLL loaded during the
+// load (whatever an entry point loaded too), with the risk it carries where it
+// is a known one, and any window or thread the attach made.
 #include <algorithm>
 #include <set>
 
@@ -48,6 +48,41 @@ void ReportImports(HMODULE plugin, LifecycleLog& log, std::set<std::string>& nam
         }
     }
     log.Figure("imports: " + (list.empty() ? std::string("none") : list));
+}
+
+// The DLLs the imports pull in with their own imports, already loaded or not:
+// a host that has not loaded them yet loads them under the loader lock with
+// the plug-in. Each known risk among them is named with the way it comes.
+void ReportIndirect(HMODULE plugin, LifecycleLog& log, std::set<std::string>& named) {
+    struct Reached {
+        std::string name;
+        std::string way; // "a.dll -> b.dll"
+    };
+    std::vector<Reached> queue;
+    std::set<std::string> seen = named;
+    for (const std::string& name : ImportedNames(plugin)) {
+        queue.push_back({name, name});
+    }
+    for (size_t i = 0; i < queue.size(); ++i) {
+        Reached reached = queue[i];
+        HMODULE module = GetModuleHandleA(reached.name.c_str());
+        if (module == nullptr) {
+            continue; // an API set or a name the loader resolved otherwise
+        }
+        for (const std::string& name : ImportedNames(module)) {
+            std::string lower = Lowercase(name);
+            if (!seen.insert(lower).second) {
+                continue;
+            }
+            std::string way = reached.way + " -> " + name;
+            std::string risk = KnownRisk(name);
+            if (!risk.empty()) {
+                named.insert(lower);
+                log.Fault(name + " comes with the load, imported through " + way + ": " + risk);
+            }
+            queue.push_back({name, way});
+        }
+    }
 }
 
 // The DLLs that came with the load: the plug-in's imports not yet loaded,
@@ -101,6 +136,7 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
 
     std::set<std::string> named;
     ReportImports(plugin, log, named);
+    ReportIndirect(plugin, log, named);
     ReportLoaded(modulesBefore, image, log, named);
 
     std::string windows;

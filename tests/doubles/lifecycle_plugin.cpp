@@ -12,6 +12,7 @@
 //                           detach)
 //   FAULT_COMCTL32_IMPORT   imports comctl32 (called only from pluginrun)
 //   FAULT_WINMM_IMPORT      imports winmm (called only from pluginrun)
+//   FAULT_OLE32_INDIRECT    imports oleaut32, which imports ole32
 //   FAULT_HANG_IN_UNLOAD    pluginunload never returns
 #include <windows.h>
 
@@ -20,6 +21,9 @@
 #endif
 #ifdef FAULT_WINMM_IMPORT
 #include <mmsystem.h>
+#endif
+#ifdef FAULT_OLE32_INDIRECT
+#include <oleauto.h>
 #endif
 
 #include <cstdint>
@@ -93,6 +97,9 @@ __declspec(dllexport) int32_t __stdcall pluginrun(dovemarl::GameInfo* record) {
 #endif
 #ifdef FAULT_WINMM_IMPORT
     timeGetTime();
+#endif
+#ifdef FAULT_OLE32_INDIRECT
+    SysFreeString(nullptr);
 #endif
 #ifdef FAULT_THREAD_LEFT
     CloseHandle(CreateThread(nullptr, 0, Loop, nullptr, 0, nullptr));

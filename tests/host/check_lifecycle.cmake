@@ -79,6 +79,12 @@ run_case(winmm_import ${DOUBLES}/winmm_import.dll STATUS 4 CLEAN run-unload
          EXPECT "lifecycle fault: attach: imports (winmm|WINMM).(dll|DLL): it leaks handles each time it is unloaded"
                 "lifecycle fault: load-cycles: handles grow by \\+[1-9][0-9.]* per load and unload")
 
+# ole32 reached through oleaut32: named with the way it comes, although this
+# host has both loaded already.
+run_case(ole32_indirect ${DOUBLES}/ole32_indirect.dll STATUS 4 CLEAN load-cycles run-unload
+         EXPECT "lifecycle fault: attach: (ole32|OLE32).(dll|DLL) comes with the load, imported through (oleaut32|OLEAUT32).(dll|DLL) -> (ole32|OLE32).(dll|DLL): its attach under the loader lock can hang"
+                "lifecycle: 1 fault")
+
 # A plug-in that hangs the check process: the step is named, the process
 # ended, and the doctor goes on to report the other checks.
 run_case(hang_in_unload ${DOUBLES}/hang_in_unload.dll STATUS 4 CLEAN attach load-cycles
