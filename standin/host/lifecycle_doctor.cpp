@@ -168,13 +168,12 @@ CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
     return outcome;
 }
 
-const char* Title(const std::string& check, int cycles, std::string& buffer) {
+std::string Title(const std::string& check, int cycles) {
     if (check == "attach") {
         return "[attach] the entry point under the loader lock";
     }
     if (check == "load-cycles") {
-        buffer = "[load-cycles] " + std::to_string(cycles) + " loads and unloads without a call";
-        return buffer.c_str();
+        return "[load-cycles] " + std::to_string(cycles) + " loads and unloads without a call";
     }
     return "[run-unload] one full run, then the unload from another thread";
 }
@@ -194,8 +193,7 @@ int RunLifecycleDoctor(const std::string& plugin, int cycles) {
     for (const char* check : CheckNames) {
         DWORD start = GetTickCount();
         CheckOutcome outcome = RunOne(check, full, cycles);
-        std::string buffer;
-        std::printf("%s (%lu ms)\n", Title(check, cycles, buffer), GetTickCount() - start);
+        std::printf("%s (%lu ms)\n", Title(check, cycles).c_str(), GetTickCount() - start);
         for (const std::string& line : outcome.shown) {
             std::printf("    %s\n", line.c_str());
         }
