@@ -69,6 +69,8 @@ int CheckLoadCycles(const CheckRequest& request, LifecycleLog& log) {
     int half = request.cycles / 2;
     Census first = TakeCensus();
     Census middle = first;
+    auto instance = reinterpret_cast<HINSTANCE>(const_cast<char*>(image.base));
+    classes.LearnFromAtoms(instance);
     size_t classesFirst = classes.StillRegistered().size();
     for (int i = 1; i <= request.cycles; ++i) {
         if (!Cycle(request, std::to_string(i) + " of " + std::to_string(request.cycles), log,
@@ -82,6 +84,7 @@ int CheckLoadCycles(const CheckRequest& request, LifecycleLog& log) {
     }
     Census last = TakeCensus();
     classes.StopHook();
+    classes.LearnFromAtoms(reinterpret_cast<HINSTANCE>(const_cast<char*>(image.base)));
 
     std::string figures;
     for (const Measure& measure : Measures) {

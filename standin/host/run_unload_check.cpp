@@ -265,6 +265,7 @@ int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log) {
     log.Step("after the unload");
     Pump(SettleMs);
     classes.StopHook();
+    classes.LearnFromAtoms(reinterpret_cast<HINSTANCE>(const_cast<char*>(remnants.image.base)));
     LookForRemnants(remnants, classes, log, true);
     log.Done();
     return 0;

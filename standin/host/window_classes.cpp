@@ -7,6 +7,16 @@ namespace {
 // The hook procedure has no argument of its own; one hook at a time.
 WindowClasses* Hooked = nullptr;
 
+// Names registered by RegisterClass, RegisterWindowMessage and
+// RegisterClipboardFormat are atoms in this range; GetClipboardFormatName
+// reads the name of any of them.
+constexpr UINT FirstNameAtom = 0xC000;
+constexpr UINT LastNameAtom = 0xFFFF;
+
+// An address that is no module's instance: a class found for it is a global
+// one, which answers for every instance.
+const char NoInstance = 0;
+
 } // namespace
 
 void WindowClasses::HookThisThread() {
@@ -56,6 +66,27 @@ void WindowClasses::Learn(const WindowEntry& window) {
         }
     }
     seen_.push_back({window.className, window.classInstance, window.classProcedure});
+}
+
+void WindowClasses::LearnFromAtoms(HINSTANCE instance) {
+    auto* none = reinterpret_cast<HINSTANCE>(const_cast<char*>(&NoInstance));
+    for (UINT atom = FirstNameAtom; atom <= LastNameAtom; ++atom) {
+        char name[256] = "";
+        if (GetClipboardFormatNameA(atom, name, sizeof name) == 0) {
+            continue;
+        }
+        WNDCLASSEXA info = {};
+        info.cbSize = sizeof info;
+        if (!GetClassInfoExA(instance, name, &info) || GetClassInfoExA(none, name, &info)) {
+            continue;
+        }
+        GetClassInfoExA(instance, name, &info);
+        WindowEntry entry;
+        entry.className = name;
+        entry.classInstance = instance;
+        entry.classProcedure = reinterpret_cast<const void*>(info.lpfnWndProc);
+        Learn(entry);
+    }
 }
 
 bool WindowClasses::Ours(const SeenClass& cls) const {

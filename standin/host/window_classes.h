@@ -1,10 +1,13 @@
 #pragma once
 // The window classes a plug-in may leave registered. The system cannot list
-// registered classes, so they are learned from the windows seen: a hook on
-// the calling thread sees every window made there (also one destroyed again
-// before anyone could enumerate it), and enumerations add the windows of
-// other threads. A class counts as the plug-in's when it was registered under
-// the plug-in's instance or its procedure lay in the plug-in's image.
+// registered classes, so they are learned from the windows seen (a hook on
+// the calling thread sees every window made there, also one destroyed again
+// before anyone could enumerate it, and enumerations add the windows of
+// other threads) and from the names in the atom table, where each class name
+// is an atom: a class registered under the plug-in's instance is found there
+// even when no window of it was ever made. A class counts as the plug-in's
+// when it was registered under the plug-in's instance or its procedure lay
+// in the plug-in's image.
 #include <windows.h>
 
 #include <mutex>
@@ -39,6 +42,9 @@ class WindowClasses {
     // Learns the classes of the windows that exist now.
     void Survey();
     void Learn(const WindowEntry& window);
+    // Learns the classes registered now under instance (global classes,
+    // which answer for any instance, excepted) from the names of the atoms.
+    void LearnFromAtoms(HINSTANCE instance);
 
     // The plug-in's classes still registered now (after the unload).
     std::vector<LeftClass> StillRegistered();

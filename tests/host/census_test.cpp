@@ -194,3 +194,26 @@ TEST(WindowClasses, LearnedFromWindowsAndFoundWhileRegistered) {
     EXPECT_TRUE(UnregisterClassA(TestClass, instance));
     EXPECT_EQ(classes.StillRegistered().size(), 0u);
 }
+
+// A class registered under an instance without any window is found through
+// the atom table; a global class, which answers for any instance, is not
+// taken for that instance's.
+TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
+    static const char fakeModule = 0; // stands for an unloaded plug-in's instance
+    auto* instance = reinterpret_cast<HINSTANCE>(const_cast<char*>(&fakeModule));
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = TestProcedure;
+    cls.hInstance = instance;
+    cls.lpszClassName = TestClass;
+    ASSERT_NE(RegisterClassA(&cls), 0) << "error " << GetLastError();
+    WindowClasses classes;
+    classes.SetImage({static_cast<const char*>(&fakeModule), 1});
+    classes.LearnFromAtoms(instance);
+    EXPECT_EQ(classes.Known(), 1u);
+    std::vector<LeftClass> left = classes.StillRegistered();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].name, TestClass);
+    EXPECT_EQ(left[0].procedure, reinterpret_cast<const void*>(TestProcedure));
+    EXPECT_TRUE(UnregisterClassA(TestClass, instance));
+    EXPECT_EQ(classes.StillRegistered().size(), 0u);
+}
