@@ -8,6 +8,8 @@
 //                           and is never stopped
 //   FAULT_WINDOW_LEFT       pluginrun's window is neither destroyed nor its
 //                           class unregistered
+//   FAULT_CLASS_LEFT        pluginrun registers a second class, makes no
+//                           window of it and never unregisters it
 //   FAULT_WINDOW_AT_ATTACH  attach makes a message-only window (destroyed at
 //                           detach)
 //   FAULT_COMCTL32_IMPORT   imports comctl32 (called only from pluginrun)
@@ -34,6 +36,7 @@ namespace {
 
 constexpr char Proposal[] = "Tidewarden - proposed by the lifecycle double";
 constexpr char ClassName[] = "LifecycleDoubleWindow";
+[[maybe_unused]] constexpr char LeftClassName[] = "LifecycleDoubleLeftClass";
 constexpr DWORD ThreadNapMs = 100;
 
 HINSTANCE Instance = nullptr;
@@ -100,6 +103,13 @@ __declspec(dllexport) int32_t __stdcall pluginrun(dovemarl::GameInfo* record) {
 #endif
 #ifdef FAULT_OLE32_INDIRECT
     SysFreeString(nullptr);
+#endif
+#ifdef FAULT_CLASS_LEFT
+    WNDCLASSA left = {};
+    left.lpfnWndProc = Procedure;
+    left.hInstance = Instance;
+    left.lpszClassName = LeftClassName;
+    RegisterClassA(&left);
 #endif
 #ifdef FAULT_THREAD_LEFT
     CloseHandle(CreateThread(nullptr, 0, Loop, nullptr, 0, nullptr));

@@ -67,6 +67,10 @@ run_case(thread_left ${DOUBLES}/thread_left.dll STATUS 4 CLEAN attach load-cycle
 run_case(window_left ${DOUBLES}/window_left.dll STATUS 4 CLEAN attach load-cycles
          EXPECT "lifecycle fault: run-unload: window of class 'LifecycleDoubleWindow' on thread [0-9]+ has its procedure 0x[0-9a-f]+ in the unloaded image"
                 "lifecycle fault: run-unload: window class 'LifecycleDoubleWindow' stays registered with its procedure 0x[0-9a-f]+ in the unloaded image")
+# A class without a window is found through its name's atom.
+run_case(class_left ${DOUBLES}/class_left.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: window class 'LifecycleDoubleLeftClass' stays registered with its procedure 0x[0-9a-f]+ in the unloaded image"
+                "lifecycle: 1 fault")
 run_case(window_at_attach ${DOUBLES}/window_at_attach.dll STATUS 4 CLEAN load-cycles run-unload
          EXPECT "lifecycle fault: attach: attach made window\\(s\\) under the loader lock: [^\n]*'Static' \\(message-only\\)"
                 "lifecycle: 1 fault")
