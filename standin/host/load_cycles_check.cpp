@@ -86,7 +86,6 @@ int CheckLoadCycles(const CheckRequest& request, LifecycleLog& log) {
     classes.StopHook();
     classes.LearnFromAtoms(reinterpret_cast<HINSTANCE>(const_cast<char*>(image.base)));
 
-    std::string figures;
     for (const Measure& measure : Measures) {
         int a = first.*measure.field;
         int b = middle.*measure.field;
