@@ -32,6 +32,11 @@ struct LeftClass {
 
 class WindowClasses {
   public:
+    WindowClasses() = default;
+    ~WindowClasses() { StopHook(); }
+    WindowClasses(const WindowClasses&) = delete;
+    WindowClasses& operator=(const WindowClasses&) = delete;
+
     // The plug-in's image; classes seen before it is known are kept and
     // judged against it later.
     void SetImage(const ImageRange& image) { image_ = image; }
