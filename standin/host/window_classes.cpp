@@ -29,7 +29,9 @@ void WindowClasses::StopHook() {
         UnhookWindowsHookEx(hook_);
         hook_ = nullptr;
     }
-    Hooked = nullptr;
+    if (Hooked == this) {
+        Hooked = nullptr;
+    }
 }
 
 LRESULT CALLBACK WindowClasses::Hook(int code, WPARAM wParam, LPARAM lParam) {
