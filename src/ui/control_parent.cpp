@@ -119,7 +119,8 @@ void Adopt(ControlParentState* state, HWND window) {
 // formatting must not be called.
 void FormatSavePropertyName() {
     constexpr int PrefixLength = sizeof SavePropertyPrefix - 1;
-    static_assert(PrefixLength + 11 < PropertyNameCapacity, "room for any 32-bit number");
+    constexpr int LongestNumber = sizeof "-2147483648" - 1;
+    static_assert(PrefixLength + LongestNumber < PropertyNameCapacity, "room for any number");
     CopyMemory(SavePropertyName, SavePropertyPrefix, PrefixLength);
     int digits = runtime::WriteDecimal32(
         SavePropertyName + PrefixLength,
