@@ -2,6 +2,7 @@
 // contract (include/dovemarl/plugin_contract.h) for any plug-in:
 //
 //   standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]
+//   standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]
 //
 // It opens a game window, loads the plug-in (Dovemarl.dll beside the host by
 // default), checks its exports, and calls pluginload, pluginrun with the live
@@ -14,9 +15,15 @@
 // run by closing the monitor window. --auto answers every box, prints what it
 // said, checks the monitor window, and saves pictures into FOLDER (default
 // "pictures" in the current folder).
+//
+// --lifecycle runs the lifecycle doctor instead (lifecycle_doctor.h): load
+// and unload cycles, the entry point under the loader lock, and a run
+// followed by an unload from another thread, each in a child process (this
+// host started again with --lifecycle-check).
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,6 +35,8 @@
 #include "exit_status.h"
 #include "game_record.h"
 #include "game_window.h"
+#include "lifecycle_checks.h"
+#include "lifecycle_doctor.h"
 #include "monitor_check.h"
 #include "pictures.h"
 #include "plugin_exports.h"
@@ -45,6 +54,10 @@ struct Options {
     bool automatic = false;
     std::string plugin;
     std::string pictures = DefaultPictures;
+    bool lifecycle = false;
+    int cycles = DefaultCycles;
+    std::string check;  // a lifecycle check process: the check's name
+    std::string result; // and the file it writes
 };
 
 std::string HostFolder() {
@@ -62,6 +75,17 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.automatic = true;
         } else if (std::strcmp(argv[i], "--pictures") == 0 && i + 1 < argc) {
             options.pictures = argv[++i];
+        } else if (std::strcmp(argv[i], "--lifecycle") == 0) {
+            options.lifecycle = true;
+        } else if (std::strcmp(argv[i], "--cycles") == 0 && i + 1 < argc) {
+            options.cycles = std::atoi(argv[++i]);
+            if (options.cycles < 2) {
+                return false;
+            }
+        } else if (std::strcmp(argv[i], "--lifecycle-check") == 0 && i + 1 < argc) {
+            options.check = argv[++i];
+        } else if (std::strcmp(argv[i], "--result") == 0 && i + 1 < argc) {
+            options.result = argv[++i];
         } else if (argv[i][0] != '-' && options.plugin.empty()) {
             options.plugin = argv[i];
         } else {
@@ -126,8 +150,17 @@ void CallWatched(const char* name, const void* function, uint32_t argument, Game
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::printf("usage: standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]\n");
+        std::printf("usage: standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]\n"
+                    "       standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]\n");
         return CannotRun;
+    }
+    if (options.lifecycle) {
+        return RunLifecycleDoctor(options.plugin, options.cycles);
+    }
+    if (!options.check.empty()) {
+        LifecycleLog log(options.result);
+        return log.Open() ? RunCheck(options.check, {options.plugin, options.cycles}, log)
+                          : CannotRun;
     }
     ContractReport report;
     GameRecord record(report);

@@ -1,0 +1,220 @@
+#include "resource_census.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+
+namespace standin {
+
+namespace {
+
+// Handle values are multiples of four. The table is probed up to this many
+// values past the highest valid one, so a table with gaps is counted whole
+// and a growing one keeps being followed.
+constexpr uintptr_t HandleStep = 4;
+constexpr uintptr_t HandleProbeBeyond = 4096;
+constexpr ULONG ThreadStartAddressClass = 9; // ThreadQuerySetWin32StartAddress
+constexpr int ClassNameCapacity = 256;
+
+using QueryThread = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+
+} // namespace
+
+const void* ThreadStart(HANDLE thread) {
+    static auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    void* start = nullptr;
+    if (query == nullptr ||
+        query(thread, ThreadStartAddressClass, &start, sizeof start, nullptr) != 0) {
+        return nullptr;
+    }
+    return start;
+}
+
+namespace {
+
+const void* WindowProcedure(HWND window) {
+    // Asking with the window's own character set returns the procedure itself
+    // rather than a translating stub.
+    return reinterpret_cast<const void*>(IsWindowUnicode(window)
+                                             ? GetWindowLongPtrW(window, GWLP_WNDPROC)
+                                             : GetWindowLongPtrA(window, GWLP_WNDPROC));
+}
+
+const void* ClassProcedure(HWND window) {
+    return reinterpret_cast<const void*>(IsWindowUnicode(window)
+                                             ? GetClassLongPtrW(window, GCLP_WNDPROC)
+                                             : GetClassLongPtrA(window, GCLP_WNDPROC));
+}
+
+WindowEntry Describe(HWND window, bool messageOnly) {
+    WindowEntry entry;
+    entry.window = window;
+    entry.messageOnly = messageOnly;
+    entry.threadId = GetWindowThreadProcessId(window, nullptr);
+    char name[ClassNameCapacity] = "";
+    GetClassNameA(window, name, ClassNameCapacity);
+    entry.className = name;
+    entry.classInstance = reinterpret_cast<HINSTANCE>(GetClassLongPtrA(window, GCLP_HMODULE));
+    entry.procedure = WindowProcedure(window);
+    entry.classProcedure = ClassProcedure(window);
+    return entry;
+}
+
+bool OfThisProcess(HWND window) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return processId == GetCurrentProcessId();
+}
+
+struct WindowList {
+    std::vector<WindowEntry>* windows;
+    bool messageOnly;
+};
+
+BOOL CALLBACK AddChild(HWND window, LPARAM argument) {
+    auto* list = reinterpret_cast<WindowList*>(argument);
+    list->windows->push_back(Describe(window, list->messageOnly));
+    return TRUE;
+}
+
+void AddWithChildren(HWND window, bool messageOnly, std::vector<WindowEntry>& windows) {
+    windows.push_back(Describe(window, messageOnly));
+    WindowList list = {&windows, messageOnly};
+    EnumChildWindows(window, AddChild, reinterpret_cast<LPARAM>(&list));
+}
+
+BOOL CALLBACK AddTopLevel(HWND window, LPARAM argument) {
+    if (OfThisProcess(window)) {
+        AddWithChildren(window, false, *reinterpret_cast<std::vector<WindowEntry>*>(argument));
+    }
+    return TRUE;
+}
+
+struct TopCount {
+    int top = 0;
+};
+
+BOOL CALLBACK CountTopLevel(HWND window, LPARAM argument) {
+    if (OfThisProcess(window)) {
+        ++reinterpret_cast<TopCount*>(argument)->top;
+    }
+    return TRUE;
+}
+
+std::vector<HWND> MessageOnlyWindows() {
+    std::vector<HWND> windows;
+    for (HWND window = nullptr;
+         (window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr;) {
+        if (OfThisProcess(window)) {
+            windows.push_back(window);
+        }
+    }
+    return windows;
+}
+
+} // namespace
+
+int CountHandles() {
+    int count = 0;
+    uintptr_t highest = 0;
+    for (uintptr_t value = HandleStep; value <= highest + HandleProbeBeyond; value += HandleStep) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+            highest = value;
+        }
+    }
+    return count;
+}
+
+std::vector<DWORD> ThreadIds() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return ids;
+    }
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
+            ids.push_back(entry.th32ThreadID);
+        }
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+std::vector<ModuleEntry> Modules() {
+    std::vector<ModuleEntry> modules;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return modules;
+    }
+    MODULEENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
+        modules.push_back({entry.szModule, entry.szExePath,
+                           reinterpret_cast<const char*>(entry.modBaseAddr), entry.modBaseSize});
+    }
+    CloseHandle(snapshot);
+    return modules;
+}
+
+std::vector<WindowEntry> Windows() {
+    std::vector<WindowEntry> windows;
+    EnumWindows(AddTopLevel, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window : MessageOnlyWindows()) {
+        AddWithChildren(window, true, windows);
+    }
+    return windows;
+}
+
+Census TakeCensus() {
+    Census census;
+    // Handles first: the other counts open and close snapshot handles.
+    census.handles = CountHandles();
+    census.threads = static_cast<int>(ThreadIds().size());
+    TopCount top;
+    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&top));
+    census.topWindows = top.top;
+    census.messageWindows = static_cast<int>(MessageOnlyWindows().size());
+    census.modules = static_cast<int>(Modules().size());
+    return census;
+}
+
+ThreadEntry DescribeThread(DWORD threadId) {
+    ThreadEntry entry;
+    entry.id = threadId;
+    HANDLE thread = OpenThread(
+        THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, threadId);
+    if (thread == nullptr) {
+        return entry;
+    }
+    entry.start = ThreadStart(thread);
+    if (threadId != GetCurrentThreadId() && SuspendThread(thread) != static_cast<DWORD>(-1)) {
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_CONTROL;
+        if (GetThreadContext(thread, &context)) {
+            entry.instruction = reinterpret_cast<const void*>(static_cast<uintptr_t>(context.Eip));
+        }
+        ResumeThread(thread);
+    }
+    CloseHandle(thread);
+    return entry;
+}
+
+ImageRange RangeOf(HMODULE module) {
+    ImageRange range;
+    if (module == nullptr) {
+        return range;
+    }
+    auto* base = reinterpret_cast<const char*>(module);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    range.base = base;
+    range.size = nt->OptionalHeader.SizeOfImage;
+    return range;
+}
+
+} // namespace standin

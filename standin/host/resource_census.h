@@ -1,0 +1,71 @@
+#pragma once
+// Counts what a process holds, the way it can be counted under Wine too:
+// handles by probing the handle table (GetProcessHandleCount answers 0 there),
+// threads and modules through Toolhelp snapshots, windows by enumeration
+// (top-level ones with EnumWindows, message-only ones with FindWindowEx under
+// HWND_MESSAGE, which EnumWindows does not list).
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct ModuleEntry {
+    std::string name; // file name alone, as the loader knows it
+    std::string path;
+    const char* base = nullptr;
+    DWORD size = 0;
+};
+
+struct ThreadEntry {
+    DWORD id = 0;
+    const void* start = nullptr;       // where the thread began, null if unknown
+    const void* instruction = nullptr; // where it is now, null if unknown
+};
+
+struct WindowEntry {
+    HWND window = nullptr;
+    bool messageOnly = false;
+    DWORD threadId = 0;
+    std::string className;
+    HINSTANCE classInstance = nullptr;
+    const void* procedure = nullptr;      // the window's own (top of its subclass chain)
+    const void* classProcedure = nullptr; // the class's
+};
+
+struct Census {
+    int handles = 0;
+    int threads = 0;
+    int topWindows = 0;
+    int messageWindows = 0;
+    int modules = 0;
+};
+
+// Valid handle values of this process, found by asking for each one's flags.
+int CountHandles();
+std::vector<DWORD> ThreadIds();
+std::vector<ModuleEntry> Modules();
+// Every window of this process: top-level, message-only and their children.
+std::vector<WindowEntry> Windows();
+Census TakeCensus();
+
+// Where a thread of this process began (GetCurrentThread() for this one).
+const void* ThreadStart(HANDLE thread);
+
+// Start address and current instruction of another thread of this process;
+// the thread is suspended for the moment it takes to read its context.
+ThreadEntry DescribeThread(DWORD threadId);
+
+// The range of a loaded image, from its headers.
+struct ImageRange {
+    const char* base = nullptr;
+    DWORD size = 0;
+    bool Contains(const void* address) const {
+        auto* at = static_cast<const char*>(address);
+        return base != nullptr && at >= base && at < base + size;
+    }
+};
+ImageRange RangeOf(HMODULE module);
+
+} // namespace standin

@@ -1,0 +1,219 @@
+// The lifecycle doctor's measuring instruments, each checked against a
+// resource the test makes and removes itself: a leak check whose counters
+// cannot see a leak passes every plug-in (GetProcessHandleCount answers 0
+// under Wine, which is why handles are probed).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "dll_risks.h"
+#include "resource_census.h"
+#include "window_classes.h"
+
+namespace {
+
+using namespace standin;
+
+constexpr char TestClass[] = "CensusTestWindow";
+
+LRESULT CALLBACK TestProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD WINAPI WaitForStop(void* stop) {
+    WaitForSingleObject(static_cast<HANDLE>(stop), INFINITE);
+    return 0;
+}
+
+const WindowEntry* Find(const std::vector<WindowEntry>& windows, HWND window) {
+    auto found = std::find_if(windows.begin(), windows.end(), [window](const WindowEntry& entry) {
+        return entry.window == window;
+    });
+    return found == windows.end() ? nullptr : &*found;
+}
+
+bool Listed(const std::vector<DWORD>& ids, DWORD id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+void RegisterTestClass() {
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = TestProcedure;
+    cls.hInstance = GetModuleHandleA(nullptr);
+    cls.lpszClassName = TestClass;
+    ASSERT_NE(RegisterClassA(&cls), 0) << "error " << GetLastError();
+}
+
+} // namespace
+
+// Handles open and close one by one, also with a gap in the table below the
+// highest one.
+TEST(Census, HandlesFollowOpenAndClose) {
+    int before = CountHandles();
+    ASSERT_GT(before, 0) << "the probe finds not even the process's own handles";
+    HANDLE events[10];
+    for (HANDLE& event : events) {
+        event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    EXPECT_EQ(CountHandles(), before + 10);
+    for (int i = 0; i < 5; ++i) {
+        CloseHandle(events[i]);
+    }
+    EXPECT_EQ(CountHandles(), before + 5);
+    for (int i = 5; i < 10; ++i) {
+        CloseHandle(events[i]);
+    }
+    EXPECT_EQ(CountHandles(), before);
+}
+
+// A thread is listed while it lives, with the address it started at and an
+// instruction somewhere.
+TEST(Census, ThreadsWithTheirStart) {
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForStop, stop, 0, &id);
+    Sleep(50);
+    EXPECT_TRUE(Listed(ThreadIds(), id));
+    ThreadEntry entry = DescribeThread(id);
+    EXPECT_EQ(entry.start, reinterpret_cast<const void*>(WaitForStop));
+    EXPECT_NE(entry.instruction, nullptr);
+    EXPECT_EQ(ThreadStart(GetCurrentThread()), DescribeThread(GetCurrentThreadId()).start);
+    SetEvent(stop);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(stop);
+    EXPECT_FALSE(Listed(ThreadIds(), id));
+}
+
+// Top-level, child and message-only windows, each with its procedure, and
+// counted by kind.
+TEST(Census, WindowsOfEachKindWithTheirProcedures) {
+    RegisterTestClass();
+    Census before = TakeCensus();
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HWND top = CreateWindowExA(0, TestClass, "top", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                               instance, nullptr);
+    HWND child = CreateWindowExA(0, "Static", "child", WS_CHILD, 0, 0, 10, 10, top, nullptr,
+                                 instance, nullptr);
+    HWND message = CreateWindowExA(0, TestClass, "message", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   instance, nullptr);
+    // The system may add a hidden top-level window of its own (an input
+    // method's) with a thread's first top-level window.
+    Census during = TakeCensus();
+    EXPECT_GE(during.topWindows, before.topWindows + 1);
+    EXPECT_EQ(during.messageWindows, before.messageWindows + 1);
+
+    std::vector<WindowEntry> windows = Windows();
+    const WindowEntry* seen = Find(windows, top);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(seen->procedure, reinterpret_cast<const void*>(TestProcedure));
+    EXPECT_EQ(seen->classProcedure, reinterpret_cast<const void*>(TestProcedure));
+    EXPECT_EQ(seen->className, TestClass);
+    EXPECT_FALSE(seen->messageOnly);
+    EXPECT_EQ(seen->threadId, GetCurrentThreadId());
+    seen = Find(windows, message);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_TRUE(seen->messageOnly);
+    EXPECT_EQ(seen->procedure, reinterpret_cast<const void*>(TestProcedure));
+    seen = Find(windows, child);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_NE(seen->procedure, reinterpret_cast<const void*>(TestProcedure));
+
+    DestroyWindow(message);
+    DestroyWindow(top);
+    UnregisterClassA(TestClass, instance);
+    Census after = TakeCensus();
+    EXPECT_LT(after.topWindows, during.topWindows);
+    EXPECT_EQ(after.messageWindows, before.messageWindows);
+}
+
+// A DLL's load shows in the module list with its image range and imports,
+// and its unload takes it out again.
+TEST(Census, ModulesWithTheirImageAndImports) {
+    int before = TakeCensus().modules;
+    HMODULE probe = LoadLibraryA("probe.dll");
+    ASSERT_NE(probe, nullptr) << "error " << GetLastError();
+    ImageRange range = RangeOf(probe);
+    std::vector<ModuleEntry> modules = Modules();
+    auto found = std::find_if(modules.begin(), modules.end(),
+                              [&](const ModuleEntry& module) { return module.base == range.base; });
+    ASSERT_NE(found, modules.end());
+    EXPECT_EQ(Lowercase(found->name), "probe.dll");
+    EXPECT_EQ(found->size, range.size);
+    EXPECT_FALSE(InSystemFolder(found->path)) << found->path;
+    std::vector<std::string> imports = ImportedNames(probe);
+    EXPECT_NE(
+        std::find_if(imports.begin(), imports.end(),
+                     [](const std::string& name) { return Lowercase(name) == "kernel32.dll"; }),
+        imports.end());
+    EXPECT_EQ(TakeCensus().modules, before + 1);
+    FreeLibrary(probe);
+    EXPECT_EQ(TakeCensus().modules, before);
+}
+
+// System DLLs come from the system folder; the known risks are named with
+// their reason, whatever the case of the name.
+TEST(DllRisks, SystemFolderAndKnownRisks) {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(GetModuleHandleA("kernel32.dll"), path, MAX_PATH);
+    EXPECT_TRUE(InSystemFolder(path)) << path;
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    EXPECT_FALSE(InSystemFolder(path)) << path;
+    EXPECT_NE(KnownRisk("COMCTL32.DLL").find("loader lock"), std::string::npos);
+    EXPECT_NE(KnownRisk("ole32.dll").find("loader lock"), std::string::npos);
+    EXPECT_NE(KnownRisk("WINMM.dll").find("leaks handles"), std::string::npos);
+    EXPECT_EQ(KnownRisk("user32.dll"), "");
+    EXPECT_EQ(KnownRisk("xcomctl32.dll"), "");
+}
+
+// A class is learned from a window made on the hooked thread, counted as the
+// image's by its procedure, and found registered until it is unregistered; a
+// system class is not the image's.
+TEST(WindowClasses, LearnedFromWindowsAndFoundWhileRegistered) {
+    RegisterTestClass();
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WindowClasses classes;
+    classes.SetImage(RangeOf(instance));
+    classes.HookThisThread();
+    HWND window =
+        CreateWindowExA(0, TestClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    HWND system =
+        CreateWindowExA(0, "Static", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    classes.StopHook();
+    EXPECT_GE(classes.WindowsMade(), 2);
+    EXPECT_EQ(classes.Known(), 1u);
+    DestroyWindow(window);
+    DestroyWindow(system);
+    std::vector<LeftClass> left = classes.StillRegistered();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].name, TestClass);
+    EXPECT_TRUE(left[0].procedureInImage);
+    EXPECT_TRUE(UnregisterClassA(TestClass, instance));
+    EXPECT_EQ(classes.StillRegistered().size(), 0u);
+}
+
+// A class registered under an instance without any window is found through
+// the atom table; a global class, which answers for any instance, is not
+// taken for that instance's.
+TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
+    static const char fakeModule = 0; // stands for an unloaded plug-in's instance
+    auto* instance = reinterpret_cast<HINSTANCE>(const_cast<char*>(&fakeModule));
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = TestProcedure;
+    cls.hInstance = instance;
+    cls.lpszClassName = TestClass;
+    ASSERT_NE(RegisterClassA(&cls), 0) << "error " << GetLastError();
+    WindowClasses classes;
+    classes.SetImage({static_cast<const char*>(&fakeModule), 1});
+    classes.LearnFromAtoms(instance);
+    EXPECT_EQ(classes.Known(), 1u);
+    std::vector<LeftClass> left = classes.StillRegistered();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].name, TestClass);
+    EXPECT_EQ(left[0].procedure, reinterpret_cast<const void*>(TestProcedure));
+    EXPECT_TRUE(UnregisterClassA(TestClass, instance));
+    EXPECT_EQ(classes.StillRegistered().size(), 0u);
+}

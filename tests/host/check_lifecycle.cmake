@@ -1,0 +1,96 @@
+cmake_minimum_required(VERSION 3.25)
+# Runs the stand-in host's lifecycle doctor (HOST --lifecycle, through WINE)
+# on Dovemarl.dll and on each lifecycle double in DOUBLES, and checks its exit
+# status, the faults it names and the checks that must find none. Reports go
+# to LOGS/<case>.log.
+
+file(MAKE_DIRECTORY ${LOGS})
+
+# CLEAN lists the checks that must report no fault.
+function(run_case name plugin)
+    cmake_parse_arguments(C "" "STATUS" "EXPECT;CLEAN" ${ARGN})
+    set(log ${LOGS}/${name}.log)
+    # Wine's output goes to a file: its background services can hold a pipe open.
+    execute_process(COMMAND ${WINE} ${HOST} --lifecycle --cycles 12 ${plugin}
+                    OUTPUT_FILE ${log} ERROR_FILE ${log}.err RESULT_VARIABLE status
+                    TIMEOUT 300)
+    file(READ ${log} output)
+    set(ok TRUE)
+    if(NOT status STREQUAL C_STATUS)
+        set(ok FALSE)
+        message(SEND_ERROR "${name}: exit status ${status}, expected ${C_STATUS}")
+    endif()
+    foreach(pattern IN LISTS C_EXPECT)
+        if(NOT output MATCHES "${pattern}")
+            set(ok FALSE)
+            message(SEND_ERROR "${name}: output lacks '${pattern}'")
+        endif()
+    endforeach()
+    foreach(check IN LISTS C_CLEAN)
+        if(output MATCHES "lifecycle fault: ${check}:")
+            set(ok FALSE)
+            message(SEND_ERROR "${name}: the ${check} check reported a fault")
+        endif()
+    endforeach()
+    if(ok)
+        message(STATUS "ok: ${name} (exit status ${status})")
+    else()
+        message(STATUS "${name} printed:\n${output}")
+    endif()
+endfunction()
+
+set(all attach load-cycles run-unload)
+
+# Dovemarl.dll and a clean double pass: every figure is measured, no fault.
+foreach(case dovemarl clean)
+    if(case STREQUAL dovemarl)
+        set(plugin "")
+    else()
+        set(plugin ${DOUBLES}/clean.dll)
+    endif()
+    run_case(${case} "${plugin}" STATUS 0 CLEAN ${all}
+             EXPECT "imports: [^\n]*KERNEL32.dll" "handles [0-9]+ -> [0-9]+ \\(\\+0.00 per cycle\\)"
+                    "threads [0-9]+ -> [0-9]+ \\(\\+0.00 per cycle\\)"
+                    "attach made no window and no thread" "pluginrun returned"
+                    "box '[^']+' answered" "lifecycle: sound \\(3 checks, no fault\\)")
+endforeach()
+
+# One fault each, named by the check that finds it; the other checks pass.
+run_case(handle_per_load ${DOUBLES}/handle_per_load.dll STATUS 4 CLEAN attach run-unload
+         EXPECT "lifecycle fault: load-cycles: handles grow by \\+1.00 per load and unload"
+                "lifecycle: 1 fault")
+# The thread is named by the look right after the unload or, should it crash
+# first, by the crash line; the crash itself comes within its 100 ms nap.
+run_case(thread_left ${DOUBLES}/thread_left.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: [^\n]*thread [0-9]+ started at 0x[0-9a-f]+ [^\n]*the unloaded image"
+                "lifecycle fault: run-unload: crashed in step '[^']+': exception 0xc0000005 at 0x[0-9a-f]+ \\(inside the unloaded image of thread_left.dll\\)")
+run_case(window_left ${DOUBLES}/window_left.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: window of class 'LifecycleDoubleWindow' on thread [0-9]+ has its procedure 0x[0-9a-f]+ in the unloaded image"
+                "lifecycle fault: run-unload: window class 'LifecycleDoubleWindow' stays registered with its procedure 0x[0-9a-f]+ in the unloaded image")
+# A class without a window is found through its name's atom.
+run_case(class_left ${DOUBLES}/class_left.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: window class 'LifecycleDoubleLeftClass' stays registered with its procedure 0x[0-9a-f]+ in the unloaded image"
+                "lifecycle: 1 fault")
+run_case(window_at_attach ${DOUBLES}/window_at_attach.dll STATUS 4 CLEAN load-cycles run-unload
+         EXPECT "lifecycle fault: attach: attach made window\\(s\\) under the loader lock: [^\n]*'Static' \\(message-only\\)"
+                "lifecycle: 1 fault")
+run_case(comctl32_import ${DOUBLES}/comctl32_import.dll STATUS 4 CLEAN load-cycles run-unload
+         EXPECT "lifecycle fault: attach: imports (comctl32|COMCTL32).(dll|DLL): its attach under the loader lock can hang"
+                "lifecycle: 1 fault")
+
+# winmm is named at attach, and its leak at each unload shows in the cycles.
+run_case(winmm_import ${DOUBLES}/winmm_import.dll STATUS 4 CLEAN run-unload
+         EXPECT "lifecycle fault: attach: imports (winmm|WINMM).(dll|DLL): it leaks handles each time it is unloaded"
+                "lifecycle fault: load-cycles: handles grow by \\+[1-9][0-9.]* per load and unload")
+
+# ole32 reached through oleaut32: named with the way it comes, although this
+# host has both loaded already.
+run_case(ole32_indirect ${DOUBLES}/ole32_indirect.dll STATUS 4 CLEAN load-cycles run-unload
+         EXPECT "lifecycle fault: attach: (ole32|OLE32).(dll|DLL) comes with the load, imported through (oleaut32|OLEAUT32).(dll|DLL) -> (ole32|OLE32).(dll|DLL): its attach under the loader lock can hang"
+                "lifecycle: 1 fault")
+
+# A plug-in that hangs the check process: the step is named, the process
+# ended, and the doctor goes on to report the other checks.
+run_case(hang_in_unload ${DOUBLES}/hang_in_unload.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: step 'pluginunload' did not finish within [0-9]+ s; the check process was ended"
+                "handles [0-9]+ -> [0-9]+ \\(\\+0.00 per cycle\\)" "lifecycle: 1 fault")
