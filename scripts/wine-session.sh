@@ -3,6 +3,8 @@
 # Defines wine_session_start and wine_session_stop, and prepare_wine_run,
 # which the demo, test and benchmark scripts share.
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+
 wine_session_start() {
     local build="$1"
     export WINEPREFIX="$build/wineprefix"
@@ -18,17 +20,9 @@ wine_session_start() {
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 
-    if [ ! -f "$WINEPREFIX/.dovemarl-ready" ]; then
-        mkdir -p "$WINEPREFIX"
-        wine wineboot --init >/dev/null 2>&1 || true
-        # Unmanaged windows: Wine decides activation itself, without waiting
-        # for a window manager on every map and unmap.
-        local reg="$build/wine-settings.reg"
-        printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
-        wine regedit /S "$reg" >/dev/null 2>&1
-        wineserver -w
-        touch "$WINEPREFIX/.dovemarl-ready"
-    fi
+    # Made on first use, brought up to date when its settings changed
+    # (scripts/wine-prefix.sh: Wine's fonts, unmanaged windows).
+    wine_prefix_prepare
     # Keep one server alive across all test processes, and start Wine's
     # background services now: they inherit the standard streams of the
     # process that starts them and would hold a caller's pipe open.
