@@ -31,7 +31,8 @@ wine_session_start() {
 }
 
 wine_session_stop() {
-    wineserver -k >/dev/null 2>&1 || true
+    # Only the session's own server (no prefix yet: no server of its own).
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
     [ -n "${WINE_SESSION_XVFB:-}" ] && kill "$WINE_SESSION_XVFB" >/dev/null 2>&1 || true
 }
 
@@ -55,6 +56,7 @@ prepare_wine_run() {
     build="$(preset_build_dir "$root" "$preset")"
     "$root/scripts/setup.sh"
     PRESET="$preset" "$root/scripts/build.sh"
-    wine_session_start "$build"
+    # Set first, so that a session that fails to start leaves no Xvfb behind.
     trap wine_session_stop EXIT
+    wine_session_start "$build"
 }
