@@ -19,6 +19,8 @@ wine_check_machine() {
     return 1
 }
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+
 wine_session_start() {
     local build="$1"
     wine_check_machine || return 1
@@ -35,17 +37,9 @@ wine_session_start() {
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 
-    if [ ! -f "$WINEPREFIX/.dovemarl-ready" ]; then
-        mkdir -p "$WINEPREFIX"
-        wine wineboot --init >/dev/null 2>&1 || true
-        # Unmanaged windows: Wine decides activation itself, without waiting
-        # for a window manager on every map and unmap.
-        local reg="$build/wine-settings.reg"
-        printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
-        wine regedit /S "$reg" >/dev/null 2>&1
-        wineserver -w
-        touch "$WINEPREFIX/.dovemarl-ready"
-    fi
+    # Made on first use, brought up to date when its settings changed
+    # (scripts/wine-prefix.sh: Wine's fonts, unmanaged windows).
+    wine_prefix_prepare
     # Keep one server alive across all test processes, and start Wine's
     # background services now: they inherit the standard streams of the
     # process that starts them and would hold a caller's pipe open.
@@ -54,7 +48,8 @@ wine_session_start() {
 }
 
 wine_session_stop() {
-    wineserver -k >/dev/null 2>&1 || true
+    # Only the session's own server (no prefix yet: no server of its own).
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
     [ -n "${WINE_SESSION_XVFB:-}" ] && kill "$WINE_SESSION_XVFB" >/dev/null 2>&1 || true
 }
 
@@ -78,6 +73,7 @@ prepare_wine_run() {
     build="$(preset_build_dir "$root" "$preset")"
     "$root/scripts/setup.sh"
     PRESET="$preset" "$root/scripts/build.sh"
-    wine_session_start "$build"
+    # Set first, so that a session that fails to start leaves no Xvfb behind.
     trap wine_session_stop EXIT
+    wine_session_start "$build"
 }

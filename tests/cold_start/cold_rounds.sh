@@ -20,17 +20,16 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
 # The plug-in as the host sees it: Wine maps the Unix root to Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Settings written straight into the prefix's registry file while no server
-# runs, so that no Wine process touches the display before the round.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-prefix.sh"
+
+# The project's prefix settings, written straight into the prefix's registry
+# file while no server runs (in that file's own form), so that no Wine process
+# touches the display before the round.
 settings() {
     local prefix="$1" driver="$2"
-    {
-        printf '\n[Software\\\\Wine\\\\Fonts] 0\n"Path"="Z:\\\\usr\\\\share\\\\wine\\\\fonts"\n'
-        printf '\n[Software\\\\Wine\\\\X11 Driver] 0\n"Managed"="N"\n'
-        if [ "$driver" = null ]; then
-            printf '\n[Software\\\\Wine\\\\Drivers] 0\n"Graphics"="null"\n'
-        fi
-    } >>"$prefix/user.reg"
+    wine_prefix_settings "$driver" | sed -e '/^REGEDIT4$/d' \
+        -e '/^\[HKEY_CURRENT_USER\\/{s/^\[HKEY_CURRENT_USER\\//;s/\]$//;s/\\/\\\\/g;s/.*/[&] 0/}' \
+        >>"$prefix/user.reg"
 }
 
 rm -rf "$work"

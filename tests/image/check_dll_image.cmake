@@ -2,9 +2,9 @@ cmake_minimum_required(VERSION 3.25)
 # Checks the built Dovemarl.dll with the toolchain's objdump: a PE32 i386
 # image named Dovemarl.dll that exports exactly pluginload, pluginrun and
 # pluginunload (ordinals 1 to 3, undecorated, in a table of three slots from
-# ordinal base 1), does not refuse exception handlers (NO_SEH), imports only
-# Windows system DLLs and carries one resource, the manifest (type 24, id 1,
-# language 1033).
+# ordinal base 1), carries no time stamps, does not refuse exception handlers
+# (NO_SEH), imports only Windows system DLLs and carries one resource, the
+# manifest (type 24, id 1, language 1033).
 function(run_objdump flag out)
     execute_process(COMMAND ${OBJDUMP} ${flag} ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
@@ -38,6 +38,14 @@ else()
     math(EXPR no_seh "0x${characteristics} & 0x400")
     check("DllCharacteristics NO_SEH (0x400) bit" "${no_seh}" "0")
 endif()
+
+# No time of the build in the image, so that the same sources give the same
+# bytes: the file header's and the export table's time stamps are 0 (the
+# header's checksum, which covers the whole file, then depends on nothing else).
+string(REGEX MATCH "\nTime/Date[ \t]+([^\n]+)" _ "${details}")
+check("file header time stamp" "${CMAKE_MATCH_1}" "Thu Jan  1 00:00:00 1970")
+string(REGEX MATCH "\nTime/Date stamp[ \t]+([^\n]+)" _ "${details}")
+check("export table time stamp" "${CMAKE_MATCH_1}" "0")
 
 string(REGEX MATCH "\nName[ \t]+[0-9a-f]+ ([^\n]+)" _ "${details}")
 check("export directory name" "${CMAKE_MATCH_1}" "Dovemarl.dll")

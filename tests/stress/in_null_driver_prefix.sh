@@ -2,8 +2,9 @@
 # usage: in_null_driver_prefix.sh PREFIX COMMAND...
 # Runs COMMAND in the Wine prefix PREFIX, whose graphics driver is Wine's null
 # driver (windows, messages, activation and boxes without X). Makes the prefix
-# on first use and ends its wineserver afterwards; the caller's own prefix and
-# server are left alone.
+# on first use, brings it up to date when the project's prefix settings changed,
+# and ends its wineserver afterwards; the caller's own prefix and server are
+# left alone.
 set -euo pipefail
 prefix="$1"
 shift
@@ -12,15 +13,9 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win32
 
-if [ ! -f "$prefix/.dovemarl-null-ready" ]; then
-    mkdir -p "$prefix"
-    wine wineboot --init >/dev/null 2>&1 </dev/null || true
-    reg="$prefix/null-driver.reg"
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"Graphics"="null"\n' >"$reg"
-    wine regedit /S "$reg" >/dev/null 2>&1 </dev/null
-    wineserver -w
-    touch "$prefix/.dovemarl-null-ready"
-fi
+# The project's prefix settings (scripts/wine-prefix.sh), with the null driver.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-prefix.sh"
+wine_prefix_prepare null
 # Start the prefix's background services now, with their output going to
 # nowhere: started by the test they would hold the caller's pipe open.
 wineserver -p >/dev/null 2>&1
