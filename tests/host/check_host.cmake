@@ -3,6 +3,7 @@ cmake_minimum_required(VERSION 3.25)
 # on each contract double in DOUBLES, and checks its exit status and report.
 # Pictures go into PICTURES/<case>.
 
+include(${CMAKE_CURRENT_LIST_DIR}/host_run.cmake)
 file(MAKE_DIRECTORY ${PICTURES})
 
 # Runs the host on one plug-in (an empty plugin means its default) and checks
@@ -10,24 +11,9 @@ file(MAKE_DIRECTORY ${PICTURES})
 # pattern; sets output and status in the caller.
 function(run_case name plugin)
     cmake_parse_arguments(C "" "" "STATUS;EXPECT;PICTURES" ${ARGN})
-    set(log ${PICTURES}/${name}.log)
     file(REMOVE_RECURSE ${PICTURES}/${name})
-    # Wine's output goes to a file: its background services can hold a pipe open.
-    execute_process(COMMAND ${WINE} ${HOST} --auto --pictures ${PICTURES}/${name} ${plugin}
-                    OUTPUT_FILE ${log} ERROR_FILE ${log}.err RESULT_VARIABLE status
-                    TIMEOUT 120)
-    file(READ ${log} output)
-    set(ok TRUE)
-    if(NOT status IN_LIST C_STATUS)
-        set(ok FALSE)
-        message(SEND_ERROR "${name}: exit status ${status}, expected one of ${C_STATUS}")
-    endif()
-    foreach(pattern IN LISTS C_EXPECT)
-        if(NOT output MATCHES "${pattern}")
-            set(ok FALSE)
-            message(SEND_ERROR "${name}: output lacks '${pattern}'")
-        endif()
-    endforeach()
+    host_run(${name} LOG ${PICTURES}/${name}.log TIMEOUT 120 STATUS ${C_STATUS} EXPECT ${C_EXPECT}
+             COMMAND ${WINE} ${HOST} --auto --pictures ${PICTURES}/${name} ${plugin})
     foreach(picture IN LISTS C_PICTURES)
         set(file ${PICTURES}/${name}/${picture}.png)
         set(signature "")
@@ -39,11 +25,7 @@ function(run_case name plugin)
             message(SEND_ERROR "${name}: no PNG picture ${picture}.png")
         endif()
     endforeach()
-    if(ok)
-        message(STATUS "ok: ${name} (exit status ${status})")
-    else()
-        message(STATUS "${name} printed:\n${output}")
-    endif()
+    host_report(${name} ${ok} "${status}" "${output}")
     set(output "${output}" PARENT_SCOPE)
     set(status "${status}" PARENT_SCOPE)
 endfunction()

@@ -4,39 +4,21 @@ cmake_minimum_required(VERSION 3.25)
 # status, the faults it names and the checks that must find none. Reports go
 # to LOGS/<case>.log.
 
+include(${CMAKE_CURRENT_LIST_DIR}/host_run.cmake)
 file(MAKE_DIRECTORY ${LOGS})
 
 # CLEAN lists the checks that must report no fault.
 function(run_case name plugin)
     cmake_parse_arguments(C "" "STATUS" "EXPECT;CLEAN" ${ARGN})
-    set(log ${LOGS}/${name}.log)
-    # Wine's output goes to a file: its background services can hold a pipe open.
-    execute_process(COMMAND ${WINE} ${HOST} --lifecycle --cycles 12 ${plugin}
-                    OUTPUT_FILE ${log} ERROR_FILE ${log}.err RESULT_VARIABLE status
-                    TIMEOUT 300)
-    file(READ ${log} output)
-    set(ok TRUE)
-    if(NOT status STREQUAL C_STATUS)
-        set(ok FALSE)
-        message(SEND_ERROR "${name}: exit status ${status}, expected ${C_STATUS}")
-    endif()
-    foreach(pattern IN LISTS C_EXPECT)
-        if(NOT output MATCHES "${pattern}")
-            set(ok FALSE)
-            message(SEND_ERROR "${name}: output lacks '${pattern}'")
-        endif()
-    endforeach()
+    host_run(${name} LOG ${LOGS}/${name}.log TIMEOUT 300 STATUS ${C_STATUS} EXPECT ${C_EXPECT}
+             COMMAND ${WINE} ${HOST} --lifecycle --cycles 12 ${plugin})
     foreach(check IN LISTS C_CLEAN)
         if(output MATCHES "lifecycle fault: ${check}:")
             set(ok FALSE)
             message(SEND_ERROR "${name}: the ${check} check reported a fault")
         endif()
     endforeach()
-    if(ok)
-        message(STATUS "ok: ${name} (exit status ${status})")
-    else()
-        message(STATUS "${name} printed:\n${output}")
-    endif()
+    host_report(${name} ${ok} "${status}" "${output}")
 endfunction()
 
 set(all attach load-cycles run-unload)
