@@ -113,7 +113,6 @@ void ReportLoaded(const std::set<std::string>& before, const ImageRange& plugin,
 } // namespace
 
 int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
-    std::set<std::string> modulesBefore = ModulePaths();
     std::vector<DWORD> threadsBefore = ThreadIds();
     std::set<HWND> windowsBefore;
     for (const WindowEntry& window : Windows()) {
@@ -121,6 +120,9 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
     }
     WindowClasses made;
     made.HookThisThread();
+    // Taken last: listing the windows and setting the hook may load the
+    // display driver and its companions, which the plug-in did not bring.
+    std::set<std::string> modulesBefore = ModulePaths();
 
     log.Step("load");
     HMODULE plugin = LoadLibraryA(request.plugin.c_str());

@@ -13,9 +13,14 @@ WindowClasses* Hooked = nullptr;
 constexpr UINT FirstNameAtom = 0xC000;
 constexpr UINT LastNameAtom = 0xFFFF;
 
-// An address that is no module's instance: a class found for it is a global
-// one, which answers for every instance.
-const char NoInstance = 0;
+// An instance that is no module's: a class found for it is a global one,
+// which answers for every instance. Wine matches a local class's instance by
+// its 64 KB granule only, so an address inside any image would pass for that
+// image; a reservation of its own never shares a granule with a module.
+HINSTANCE NoInstance() {
+    static void* const reserved = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
+    return static_cast<HINSTANCE>(reserved);
+}
 
 } // namespace
 
@@ -71,7 +76,7 @@ void WindowClasses::Learn(const WindowEntry& window) {
 }
 
 void WindowClasses::LearnFromAtoms(HINSTANCE instance) {
-    auto* none = reinterpret_cast<HINSTANCE>(const_cast<char*>(&NoInstance));
+    HINSTANCE none = NoInstance();
     for (UINT atom = FirstNameAtom; atom <= LastNameAtom; ++atom) {
         char name[256] = "";
         if (GetClipboardFormatNameA(atom, name, sizeof name) == 0) {

@@ -199,15 +199,18 @@ TEST(WindowClasses, LearnedFromWindowsAndFoundWhileRegistered) {
 // the atom table; a global class, which answers for any instance, is not
 // taken for that instance's.
 TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
-    static const char fakeModule = 0; // stands for an unloaded plug-in's instance
-    auto* instance = reinterpret_cast<HINSTANCE>(const_cast<char*>(&fakeModule));
+    // Stands for an unloaded plug-in's instance: a granule of its own, as an
+    // image has, since Wine tells local classes apart by the 64 KB granule.
+    void* fakeModule = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(fakeModule, nullptr);
+    auto* instance = static_cast<HINSTANCE>(fakeModule);
     WNDCLASSA cls = {};
     cls.lpfnWndProc = TestProcedure;
     cls.hInstance = instance;
     cls.lpszClassName = TestClass;
     ASSERT_NE(RegisterClassA(&cls), 0) << "error " << GetLastError();
     WindowClasses classes;
-    classes.SetImage({static_cast<const char*>(&fakeModule), 1});
+    classes.SetImage({static_cast<const char*>(fakeModule), 1});
     classes.LearnFromAtoms(instance);
     EXPECT_EQ(classes.Known(), 1u);
     std::vector<LeftClass> left = classes.StillRegistered();
@@ -216,4 +219,5 @@ TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
     EXPECT_EQ(left[0].procedure, reinterpret_cast<const void*>(TestProcedure));
     EXPECT_TRUE(UnregisterClassA(TestClass, instance));
     EXPECT_EQ(classes.StillRegistered().size(), 0u);
+    VirtualFree(fakeModule, 0, MEM_RELEASE);
 }
