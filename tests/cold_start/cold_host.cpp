@@ -40,20 +40,32 @@ DWORD WINAPI MakeFirstWindow(void* ready) {
     return 0;
 }
 
-// What a host's UI thread does beside a plug-in: looks for windows, draws,
-// and opens and closes windows of its own, without a pause.
-DWORD WINAPI PollWindows(void*) {
+// One round of what a host's UI thread does beside a plug-in: looks for
+// windows, draws, and opens and closes a window of its own.
+void PollOnce() {
+    HWND found = FindWindowA(nullptr, "cold host");
+    HDC dc = GetDC(found);
+    ReleaseDC(found, dc);
+    HWND window = CreateWindowExA(0, "Static", "cold host", WS_OVERLAPPED, 0, 0, 50, 20, nullptr,
+                                  nullptr, nullptr, nullptr);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&message);
+    }
+    DestroyWindow(window);
+}
+
+// Polls without a pause until the run is over. Its first round makes the
+// process's first window as the run starts. The helpers that answer boxes and
+// close the monitor start only after it: they look for windows, and so would
+// set the display up before the run and hide what this host is here to show.
+DWORD WINAPI PollWindows(void* ready) {
+    SetEvent(ready);
+    PollOnce();
+    standin::BoxWatcher boxes;
+    testing_support::MonitorCloser monitors;
     while (WaitForSingleObject(Stop, 0) == WAIT_TIMEOUT) {
-        HWND found = FindWindowA(nullptr, "cold host");
-        HDC dc = GetDC(found);
-        ReleaseDC(found, dc);
-        HWND window = CreateWindowExA(0, "Static", "cold host", WS_OVERLAPPED, 0, 0, 50, 20,
-                                      nullptr, nullptr, nullptr, nullptr);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&message);
-        }
-        DestroyWindow(window);
+        PollOnce();
     }
     return 0;
 }
@@ -106,23 +118,22 @@ int RunBesidePolling(const char* plugin) {
         std::printf("run: comctl32 was loaded before the run; this host must start without it\n");
         return 1;
     }
-    Stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE poller = Start(PollWindows, nullptr);
     dovemarl::GameInfo record = {};
     record.pid = static_cast<int32_t>(GetCurrentProcessId());
     record.title = "Game";
+    Stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE poller = Start(PollWindows, ready);
+    WaitForSingleObject(ready, INFINITE);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    {
-        standin::BoxWatcher boxes;
-        testing_support::MonitorCloser monitors;
-        run(&record);
-    }
+    run(&record);
     bool broughtCommonControls = GetModuleHandleA(CommonControlsName) != nullptr;
     std::printf("run: returned in %.1f ms; comctl32 %s\n", MillisecondsSince(start),
                 broughtCommonControls ? "loaded by the run" : "still not loaded");
     SetEvent(Stop);
     Finish(poller);
+    CloseHandle(ready);
     CloseHandle(Stop);
     FreeLibrary(module);
     std::printf("run: unloaded\n");

@@ -10,7 +10,8 @@
 # enough for a plug-in that needs the loader lock and the display together to
 # be caught waiting.
 # session: every round in the caller's prefix, under its running server; each
-# round is still a new process whose display nobody has used yet.
+# round is still a new process whose display nobody has used yet. With the
+# null driver that set-up is slow enough to catch a plug-in every time.
 set -uo pipefail
 mode="$1" rounds="$2" work="$3" host="$4" plugin="$5" prefixes="${6:-fresh}"
 limit="${COLD_TIME_LIMIT:-60}" # seconds; a round takes a few
@@ -37,7 +38,7 @@ mkdir -p "$work"
 hung=0 failed=0 start=$SECONDS
 for round in $(seq "$rounds"); do
     log="$work/round-$round.log"
-    driver=session made=0
+    driver="the prefix's" made=0
     if [ "$prefixes" = fresh ]; then
         driver=x11
         [ $((round % 2)) -eq 1 ] && driver=null
