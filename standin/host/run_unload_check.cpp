@@ -173,7 +173,8 @@ void LookForRemnants(Remnants& remnants, WindowClasses& classes, LifecycleLog& l
         } else if (final) {
             log.Note("window class '" + cls.name +
                      "' stays registered under the unloaded image's instance, its procedure " +
-                     Hex(cls.procedure) + " outside the image (harmless; a reload meets the name)");
+                     Hex(cls.procedure) +
+                     " outside the image (harmless: nothing of it runs in the unloaded image)");
         }
     }
 }
@@ -259,7 +260,7 @@ int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log) {
     // thread does.
     Pump(INFINITE, unloader);
     CloseHandle(unloader);
-    log.Note("unloaded on thread other than the run thread in " + std::to_string(work.elapsedMs) +
+    log.Note("unloaded on a thread other than the run thread in " + std::to_string(work.elapsedMs) +
              " ms");
 
     log.Step("after the unload");
