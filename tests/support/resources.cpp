@@ -4,7 +4,9 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <cctype>
+
+#include "dll_risks.h"
+#include "resource_census.h"
 
 namespace testing_support {
 
@@ -52,65 +54,29 @@ int CountThreads() {
     return count;
 }
 
-namespace {
-using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-constexpr int ThreadStartAddressClass = 9; // ThreadQuerySetWin32StartAddress
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-} // namespace
-
 std::vector<DWORD> RunningThreadsStartedIn(HMODULE module) {
     std::vector<DWORD> found;
-    MODULEINFO image = {};
-    auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
-    if (query == nullptr ||
-        !K32GetModuleInformation(GetCurrentProcess(), module, &image, sizeof image)) {
-        return found;
-    }
-    auto low = reinterpret_cast<UINT_PTR>(image.lpBaseOfDll);
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return found;
-    }
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        HANDLE thread = entry.th32OwnerProcessID == GetCurrentProcessId()
-                            ? OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID)
-                            : nullptr;
+    standin::ImageRange image = standin::RangeOf(module);
+    for (DWORD id : standin::ThreadIds()) {
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
         if (thread == nullptr) {
             continue;
         }
-        void* start = nullptr;
         DWORD code = 0;
-        if (query(thread, ThreadStartAddressClass, &start, sizeof start, nullptr) == 0 &&
-            reinterpret_cast<UINT_PTR>(start) - low < image.SizeOfImage &&
-            GetExitCodeThread(thread, &code) && code == STILL_ACTIVE) {
-            found.push_back(entry.th32ThreadID);
+        if (image.Contains(standin::ThreadStart(thread)) && GetExitCodeThread(thread, &code) &&
+            code == STILL_ACTIVE) {
+            found.push_back(id);
         }
         CloseHandle(thread);
     }
-    CloseHandle(snapshot);
     return found;
 }
 
 std::vector<std::string> LoadedModules() {
     std::vector<std::string> paths;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId());
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return paths;
+    for (const standin::ModuleEntry& module : standin::Modules()) {
+        paths.push_back(standin::Lowercase(module.path));
     }
-    MODULEENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
-        paths.push_back(Lower(entry.szExePath));
-    }
-    CloseHandle(snapshot);
     std::sort(paths.begin(), paths.end());
     return paths;
 }
@@ -118,7 +84,7 @@ std::vector<std::string> LoadedModules() {
 bool InSystemFolder(const std::string& path) {
     char folder[MAX_PATH] = "";
     UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    std::string prefix = Lower(std::string(folder, length)) + "\\";
+    std::string prefix = standin::Lowercase(std::string(folder, length)) + "\\";
     return length != 0 && path.compare(0, prefix.size(), prefix) == 0 &&
            path.find('\\', prefix.size()) == std::string::npos;
 }
