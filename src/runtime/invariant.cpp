@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "runtime/decimal_digits.h"
+
 namespace dovemarl::runtime {
 
 namespace {
@@ -21,11 +23,12 @@ void WriteError(const char* text) {
 
 } // namespace
 
-// No heap, no formatting: the failing code may hold any lock, the heaps'
-// included.
+// No heap and nothing but kernel32: the failing code may hold any lock, the
+// heaps' and the loader's included (a check can fail in the entry point,
+// where a call into user32 could wait for a lock this thread's caller holds).
 void InvariantFailed(const char* condition, const char* file, int line) {
     char number[LineTextCapacity] = "";
-    wsprintfA(number, "%d", line);
+    number[WriteDecimal32(number, line)] = '\0';
     WriteError("invariant failed: ");
     WriteError(condition);
     WriteError(" at ");
