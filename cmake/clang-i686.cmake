@@ -56,6 +56,8 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "${link_flags}")
 # export, as GNU ld makes it (see CMakeLists.txt).
 set(DOVEMARL_EXPORTS_TOOL ${TOOLCHAIN_PREFIX}-dlltool)
 
-# Test and demo executables run through Wine.
-find_program(WINE_PROGRAM wine REQUIRED)
+# Test and demo executables run through Wine, with the loader of the Windows
+# configuration the session runs in (scripts/wine.sh).
+find_program(DEBIAN_WINE wine REQUIRED)
+get_filename_component(WINE_PROGRAM ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh ABSOLUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

@@ -12,6 +12,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Test and demo executables run through Wine.
-find_program(WINE_PROGRAM wine REQUIRED)
+# Test and demo executables run through Wine, with the loader of the Windows
+# configuration the session runs in (scripts/wine.sh).
+find_program(DEBIAN_WINE wine REQUIRED)
+get_filename_component(WINE_PROGRAM ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh ABSOLUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

@@ -5,7 +5,9 @@
 #   ./scripts/demo.sh [STANDIN-HOST ARGS...]   pictures into the build folder's pictures/
 #   ./scripts/demo.sh --refresh-pictures        pictures into docs/pictures/ (the README's)
 # The pictures show the process id and so differ on every run: only
-# --refresh-pictures touches the committed ones.
+# --refresh-pictures touches the committed ones. It runs in a 32-bit Windows,
+# or where this machine runs no 32-bit Linux program in the new WoW64 mode;
+# DOVEMARL_WINE names another configuration (scripts/wine-config.sh).
 set -euo pipefail
 . "$(dirname "$0")/wine-session.sh"
 refresh=0
@@ -13,7 +15,11 @@ if [ "${1:-}" = --refresh-pictures ]; then
     refresh=1
     shift
 fi
-prepare_wine_run
+prepare_wine_build
+config="$(wine_configs_for demo)"
+trap wine_session_stop EXIT
+wine_session_start "$build" "$config"
+echo "demo: Windows configuration $config: $(wine_config_describe "$config")"
 if [ "$refresh" = 1 ]; then
     pictures="$root/docs/pictures"
 else
@@ -21,6 +27,6 @@ else
 fi
 cd "$build/bin"
 status=0
-wine standin-host.exe --auto --pictures "$pictures" "$@" </dev/null || status=$?
+wine_run standin-host.exe --auto --pictures "$pictures" "$@" </dev/null || status=$?
 echo "demo: pictures in $pictures"
 exit "$status"

@@ -1,7 +1,10 @@
 # Sourced by scripts/wine-session.sh, tests/stress/in_null_driver_prefix.sh and
 # tests/cold_start/cold_rounds.sh:
 # the registry settings of every Wine prefix the project makes, in one place.
-# Defines wine_prefix_settings and wine_prefix_prepare.
+# Defines wine_prefix_settings and wine_prefix_prepare. The prefix is made with
+# the loader of the Windows configuration in use (scripts/wine-config.sh).
+
+. "$(dirname "${BASH_SOURCE[0]}")/wine-config.sh"
 
 # Prints the settings file of a prefix; with "null", the prefix's graphics
 # driver is Wine's null driver instead of X11.
@@ -33,10 +36,10 @@ wine_prefix_prepare() {
         return 0
     fi
     mkdir -p "$WINEPREFIX"
-    wine wineboot --init >/dev/null 2>&1 </dev/null || true
+    wine_run wineboot --init >/dev/null 2>&1 </dev/null || true
     local reg="$WINEPREFIX/dovemarl-settings.reg.new"
     printf '%s\n' "$wanted" >"$reg"
-    wine regedit /S "$reg" >/dev/null 2>&1 </dev/null
+    wine_run regedit /S "$reg" >/dev/null 2>&1 </dev/null
     wineserver -w
     mv "$reg" "$applied"
 }

@@ -1,33 +1,22 @@
-# Sourced by the demo and test scripts: a private Wine prefix in the build folder,
-# a private Xvfb display and one persistent wineserver for the whole session.
-# Defines wine_session_start and wine_session_stop, and prepare_wine_run,
+# Sourced by the demo, test and benchmark scripts: a private Wine prefix in the
+# build folder, a private Xvfb display and one persistent wineserver for the
+# whole session, in one of the Windows configurations of scripts/wine-config.sh.
+# Defines wine_session_start and wine_session_stop, and prepare_wine_build,
 # which the demo, test and benchmark scripts share.
-
-# Wine runs the 32-bit plug-in and its hosts as 32-bit Linux processes, which
-# a 64-bit kernel runs only while its 32-bit emulation is on. Without it every
-# Wine program fails at once; say why instead.
-wine_check_machine() {
-    local answer
-    if answer="$(wineserver --version 2>&1)"; then
-        return 0
-    fi
-    echo "wine-session: Wine cannot run on this machine: $answer" >&2
-    if [ "$(uname -m)" = x86_64 ]; then
-        echo "wine-session: this kernel does not run 32-bit x86 programs; its 32-bit" \
-            "emulation is off (boot the kernel with ia32_emulation=on)" >&2
-    fi
-    return 1
-}
 
 . "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
 
+# Starts a session in BUILD's prefix of configuration CONFIG (default win32):
+# WINEPREFIX, DISPLAY and the loader are exported for what runs next. Fails,
+# saying why, when the configuration cannot start a 32-bit Windows program
+# on this machine.
 wine_session_start() {
-    local build="$1"
-    wine_check_machine || return 1
-    export WINEPREFIX="$build/wineprefix"
+    local build="$1" config="${2:-win32}"
+    wine_config_use "$config" "$build" || return 1
+    export WINEPREFIX
+    WINEPREFIX="$(wine_config_prefix "$build/wineprefix")"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    export WINEARCH=win32
 
     # A display of our own, so nothing else on the machine interferes.
     local n=90
@@ -44,13 +33,15 @@ wine_session_start() {
     # background services now: they inherit the standard streams of the
     # process that starts them and would hold a caller's pipe open.
     wineserver -p >/dev/null 2>&1
-    wine wineboot >/dev/null 2>&1 </dev/null || true
+    wine_run wineboot >/dev/null 2>&1 </dev/null || true
+    wine_config_check
 }
 
 wine_session_stop() {
     # Only the session's own server (no prefix yet: no server of its own).
     [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
     [ -n "${WINE_SESSION_XVFB:-}" ] && kill "$WINE_SESSION_XVFB" >/dev/null 2>&1 || true
+    WINE_SESSION_XVFB=""
 }
 
 # The build folder of a configure preset of CMakePresets.json: build/ for the
@@ -64,16 +55,12 @@ preset_build_dir() {
     fi
 }
 
-# Installs what is missing, builds the preset named by $PRESET (default: mingw)
-# and starts a session in its build folder that ends when the calling script
-# exits. Sets root, preset and build.
-prepare_wine_run() {
+# Installs what is missing and builds the preset named by $PRESET (default:
+# mingw). Sets root, preset and build; the caller starts its sessions.
+prepare_wine_build() {
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
     preset="${PRESET:-mingw}"
     build="$(preset_build_dir "$root" "$preset")"
     "$root/scripts/setup.sh"
     PRESET="$preset" "$root/scripts/build.sh"
-    # Set first, so that a session that fails to start leaves no Xvfb behind.
-    trap wine_session_stop EXIT
-    wine_session_start "$build"
 }

@@ -30,15 +30,21 @@ TimerPeriod ResolveTimerPeriod() {
     if (winmm == nullptr) {
         return {};
     }
-    HMODULE pinned = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, path, &pinned);
     TimerPeriod period = {
         reinterpret_cast<TimerPeriodCall>(
             reinterpret_cast<void*>(GetProcAddress(winmm, "timeBeginPeriod"))),
         reinterpret_cast<TimerPeriodCall>(
             reinterpret_cast<void*>(GetProcAddress(winmm, "timeEndPeriod"))),
     };
-    FreeLibrary(winmm); // the pin keeps it loaded for the rest of the process
+    // Pinned by its address, not its path: under WoW64 the path asked for
+    // (system32) is not the one the library was loaded from (SysWOW64). Only
+    // once pinned is the load's own reference given back; a pin that failed
+    // leaves that reference held instead, so the addresses above stay good.
+    HMODULE pinned = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(winmm), &pinned)) {
+        FreeLibrary(winmm);
+    }
     return period;
 }
 

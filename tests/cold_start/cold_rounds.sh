@@ -16,7 +16,9 @@ set -uo pipefail
 mode="$1" rounds="$2" work="$3" host="$4" plugin="$5" prefixes="${6:-fresh}"
 limit="${COLD_TIME_LIMIT:-60}" # seconds; a round takes a few
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
+# The caller's Windows configuration (scripts/wine-config.sh), win32 when none
+# is in use: the loader and the kind of prefix.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH="${WINEARCH:-win32}"
 
 # The plug-in as the host sees it: Wine maps the Unix root to Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -44,13 +46,13 @@ for round in $(seq "$rounds"); do
         [ $((round % 2)) -eq 1 ] && driver=null
         export WINEPREFIX="$work/prefix-$round"
         made=$SECONDS
-        wine wineboot --init >/dev/null 2>&1 </dev/null
+        wine_run wineboot --init >/dev/null 2>&1 </dev/null
         wineserver -w
         settings "$WINEPREFIX" "$driver"
         made=$((SECONDS - made))
     fi
     ran=$SECONDS
-    timeout -k 5 "$limit" wine "$host" "$mode" "$(windows_path "$plugin")" >"$log" 2>&1 </dev/null
+    timeout -k 5 "$limit" "${DOVEMARL_WINE_LOADER:-wine}" "$host" "$mode" "$(windows_path "$plugin")" >"$log" 2>&1 </dev/null
     status=$?
     ran=$((SECONDS - ran))
     if [ "$prefixes" = fresh ]; then
@@ -61,7 +63,7 @@ for round in $(seq "$rounds"); do
     elif [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
         # The time-out's kill ends the process; this makes sure, and the
         # session's server stays.
-        wine taskkill /F /IM cold_host.exe >/dev/null 2>&1 </dev/null
+        wine_run taskkill /F /IM cold_host.exe >/dev/null 2>&1 </dev/null
     fi
     if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
         hung=$((hung + 1))

@@ -3,16 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "box_watcher.h"
+#include "dll_risks.h"
 #include "support/example_record.h"
 #include "support/monitor_closer.h"
 #include "support/plugin_library.h"
 #include "support/query_library.h"
+#include "support/resources.h"
 
 namespace {
 
@@ -91,6 +94,28 @@ TEST_F(RunTest, ProposesTheTitleBeforeTheFirstBoxAndWritesNothingElse) {
     EXPECT_EQ(plugin_.run(&again), 0);
     ASSERT_NE(again.newtitle, nullptr);
     EXPECT_STREQ(again.newtitle, ProposedTitle);
+}
+
+// winmm.dll, for the precise one-second wait, comes from the system folder of
+// 32-bit programs (SysWOW64 under WoW64) and is pinned there: frees by anyone
+// else cannot unload it from under the plug-in's next run.
+TEST_F(RunTest, WinmmComesFromTheSystemFolderAndStaysLoaded) {
+    GameInfo info = ExampleRecord();
+    RunAndAnswer(&info);
+    HMODULE winmm = GetModuleHandleA("winmm.dll");
+    ASSERT_NE(winmm, nullptr) << "winmm.dll is not loaded after a run";
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(winmm, path, MAX_PATH);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    std::printf("winmm.dll from %s (IsWow64Process %s)\n", path, wow64 ? "true" : "false");
+    EXPECT_TRUE(testing_support::InSystemFolder(standin::Lowercase(path))) << path;
+
+    for (int i = 0; i < 64; ++i) {
+        FreeLibrary(winmm);
+    }
+    EXPECT_EQ(GetModuleHandleA("winmm.dll"), winmm) << "winmm.dll was unloaded: it was not pinned";
+    EXPECT_EQ(RunAndAnswer(&info).size(), 2u) << "a second run after the frees";
 }
 
 TEST_F(RunTest, WithoutQueryLibraryTheSecondReportShowsZeros) {

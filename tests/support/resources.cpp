@@ -81,12 +81,25 @@ std::vector<std::string> LoadedModules() {
     return paths;
 }
 
-bool InSystemFolder(const std::string& path) {
-    char folder[MAX_PATH] = "";
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+namespace {
+
+bool DirectlyIn(const std::string& path, const char* folder, UINT length) {
     std::string prefix = standin::Lowercase(std::string(folder, length)) + "\\";
     return length != 0 && path.compare(0, prefix.size(), prefix) == 0 &&
            path.find('\\', prefix.size()) == std::string::npos;
+}
+
+} // namespace
+
+bool InSystemFolder(const std::string& path) {
+    char folder[MAX_PATH] = "";
+    if (DirectlyIn(path, folder, GetSystemDirectoryA(folder, MAX_PATH))) {
+        return true;
+    }
+    // A 32-bit program under WoW64 asks for system32 and is given SysWOW64.
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 &&
+           DirectlyIn(path, folder, GetSystemWow64DirectoryA(folder, MAX_PATH));
 }
 
 HeapUsage UsageOf(HANDLE heap) {

@@ -20,7 +20,8 @@ std::vector<DWORD> RunningThreadsStartedIn(HMODULE module);
 
 // The full paths of the modules loaded in this process, lower case, sorted.
 std::vector<std::string> LoadedModules();
-// Whether path (lower case) names a file in the system folder.
+// Whether path (lower case) names a file in the system folder of 32-bit
+// programs (under WoW64: SysWOW64, where the system sends them).
 bool InSystemFolder(const std::string& path);
 
 struct HeapUsage {
