@@ -15,6 +15,11 @@ using InitCommonControlsProc = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
 INIT_ONCE SetUpOnce = INIT_ONCE_STATIC_INIT;
 HFONT GuiFont = nullptr;
 
+#ifdef DOVEMARL_TEST_BUILD
+volatile LONG SetUpRuns = 0;
+volatile LONG CommonControlsInits = 0;
+#endif
+
 // Nothing the module shows needs the common controls (boxes and Static labels
 // are user32's), but a host that has them is given the classes it may expect.
 // comctl32 is never loaded for it: its attach, under the loader lock, hangs a
@@ -29,10 +34,16 @@ void InitLoadedCommonControls() {
     if (init != nullptr) {
         INITCOMMONCONTROLSEX classes = {sizeof(INITCOMMONCONTROLSEX), CommonControlClasses};
         init(&classes);
+#ifdef DOVEMARL_TEST_BUILD
+        InterlockedIncrement(&CommonControlsInits);
+#endif
     }
 }
 
 BOOL CALLBACK SetUp(INIT_ONCE*, void*, void**) {
+#ifdef DOVEMARL_TEST_BUILD
+    InterlockedIncrement(&SetUpRuns);
+#endif
     GuiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     InitLoadedCommonControls();
     return TRUE;
@@ -43,6 +54,10 @@ BOOL CALLBACK SetUp(INIT_ONCE*, void*, void**) {
 void StartWindowSystem() {
     InitOnceInitialize(&SetUpOnce);
     GuiFont = nullptr;
+#ifdef DOVEMARL_TEST_BUILD
+    SetUpRuns = 0;
+    CommonControlsInits = 0;
+#endif
 }
 
 void EnsureWindowSystem() {
@@ -52,5 +67,11 @@ void EnsureWindowSystem() {
 HFONT LabelFont() {
     return GuiFont;
 }
+
+#ifdef DOVEMARL_TEST_BUILD
+WindowSystemSetUpCounts SetUpCounts() {
+    return {SetUpRuns, CommonControlsInits};
+}
+#endif
 
 } // namespace dovemarl::ui

@@ -18,4 +18,14 @@ void EnsureWindowSystem();
 // The font new labels get (the GUI font), once the set-up has run.
 HFONT LabelFont();
 
+#ifdef DOVEMARL_TEST_BUILD
+// For tests: since the last start, how many times the set-up ran, and how
+// many times it gave the host's common controls their classes.
+struct WindowSystemSetUpCounts {
+    int setUps;
+    int commonControlsInits;
+};
+WindowSystemSetUpCounts SetUpCounts();
+#endif
+
 } // namespace dovemarl::ui

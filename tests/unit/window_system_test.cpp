@@ -1,5 +1,6 @@
 // The window system's set-up on first need: done once, finished before any of
-// the threads that arrive together goes on, and never a load of comctl32.
+// the threads that arrive together goes on, never a load of comctl32, and the
+// host's own comctl32 given its classes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -44,6 +45,24 @@ TEST(WindowSystem, ThreadsArrivingTogetherAllFindTheSetUpDone) {
     }
     EXPECT_EQ(CommonControlsLoaded(), hadCommonControls)
         << "comctl32 loaded before: " << hadCommonControls << "; the set-up must not load it";
+    dovemarl::ui::WindowSystemSetUpCounts counts = dovemarl::ui::SetUpCounts();
+    EXPECT_EQ(counts.setUps, 1) << "set-ups for " << Threads << " threads";
+    EXPECT_EQ(counts.commonControlsInits, hadCommonControls ? 1 : 0);
+}
+
+// A host that loaded comctl32 itself has its common-control classes asked for,
+// once, however many times the set-up is needed.
+TEST(WindowSystem, AHostsOwnCommonControlsAreInitialisedOnce) {
+    HMODULE commonControls = LoadLibraryA("comctl32.dll"); // as the host did
+    ASSERT_NE(commonControls, nullptr);
+    dovemarl::ui::StartWindowSystem();
+    for (int i = 0; i < 3; ++i) {
+        dovemarl::ui::EnsureWindowSystem();
+    }
+    dovemarl::ui::WindowSystemSetUpCounts counts = dovemarl::ui::SetUpCounts();
+    EXPECT_EQ(counts.setUps, 1);
+    EXPECT_EQ(counts.commonControlsInits, 1) << "InitCommonControlsEx of the host's comctl32";
+    FreeLibrary(commonControls);
 }
 
 } // namespace
