@@ -4,8 +4,9 @@
 #                           dist/dovemarl-<version>-win32.zip.sha256
 # The zip is the commit's: a work tree with uncommitted changes is refused, and
 # the build is made afresh from the commit's files in build-release/, with the
-# default preset (mingw). The same commit gives the same zip, byte for byte,
-# in any folder on any machine (see cmake/release_package.cmake).
+# default preset (mingw), configured as for the tests; only what the zip holds
+# is built. The same commit gives the same zip, byte for byte, in any folder
+# on any machine (see cmake/release_package.cmake).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -33,8 +34,8 @@ rm -rf "$work"
 mkdir -p "$work/source"
 git archive --format=tar HEAD | tar -x -C "$work/source"
 cd "$work/source"
-cmake --preset mingw -DBUILD_TESTING=OFF -DDOVEMARL_RELEASE_COMMIT="$commit" \
-    -DDOVEMARL_RELEASE_TIME="$time" >/dev/null
+cmake --preset mingw -DDOVEMARL_RELEASE_COMMIT="$commit" -DDOVEMARL_RELEASE_TIME="$time" \
+    >/dev/null
 cmake --build --preset mingw --target release_zip -j "$(nproc)"
 
 mkdir -p "$root/dist"
