@@ -64,8 +64,8 @@ set(contents
     standin/sableroot.dll "${QUERY}")
 
 # The release notes start with the release and the commit it was made from.
-set(notes_heading "Dovemarl ${VERSION} for 32-bit Windows, made from commit ${COMMIT}.\n"
-                  "./scripts/release.sh on that commit makes this zip again, byte for byte.\n\n")
+string(CONCAT notes_heading "Dovemarl ${VERSION} for 32-bit Windows, made from commit ${COMMIT}.\n"
+       "./scripts/release.sh on that commit makes this zip again, byte for byte.\n\n")
 
 # The texts get Windows line ends: they are read in Notepad, which before
 # Windows 10 (1809) shows a file with bare line feeds as one long line. They

@@ -221,11 +221,21 @@ foreach(text IN LISTS listing)
         endif()
     endif()
 endforeach()
+# The release notes: CHANGELOG.md whole, with this version as its newest
+# section, after a heading that names the version and the commit (and holds
+# no list separator of a CMake list joined by mistake).
 file(READ "${unpacked}/CHANGELOG.txt" notes)
-if(NOT notes MATCHES "^Dovemarl ${VERSION} [^\n]* commit ${commit}" OR
-   NOT notes MATCHES "\n## ${VERSION}\n")
-    message(SEND_ERROR "FAILED: CHANGELOG.txt names neither the commit nor version ${VERSION} "
-                       "as its newest section")
+file(READ "${SOURCE}/CHANGELOG.md" changelog)
+string(FIND "${notes}" "${changelog}" at)
+string(LENGTH "${notes}" notes_length)
+string(LENGTH "${changelog}" changelog_length)
+string(SUBSTRING "${notes}" 0 ${at} heading)
+math(EXPR rest "${notes_length} - ${at}")
+if(at LESS_EQUAL 0 OR NOT rest EQUAL changelog_length OR heading MATCHES ";" OR
+   NOT heading MATCHES "^Dovemarl ${VERSION} [^\n]* commit ${commit}" OR
+   NOT changelog MATCHES "^[^#]*# [^\n]*\n+## ${VERSION}\n")
+    message(SEND_ERROR "FAILED: CHANGELOG.txt is not CHANGELOG.md, newest section ${VERSION}, "
+                       "under a heading naming the version and commit:\n${heading}")
 endif()
 
 # --- The unpacked stand-in host under Wine, started from an empty folder of
