@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and running Dovemarl needs on Debian 12: the mingw-w64
 # cross-compilers, Wine (32-bit, and 64-bit for the WoW64 configurations of
-# scripts/wine-config.sh), Xvfb, CMake and GoogleTest's sources, and for the
-# second build and the checks clang, lld, clang-tidy and clang-format.
+# scripts/wine-config.sh), Xvfb, CMake and GoogleTest's sources, for the second
+# build and the checks clang, lld, clang-tidy and clang-format, and zip for the
+# release (scripts/release.sh).
 # Idempotent: does nothing when everything is already there.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 wine64 libwine:amd64 libwine:i386 xvfb xauth
-          cmake googletest clang lld clang-tidy clang-format)
+          cmake googletest clang lld clang-tidy clang-format zip)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,6 +3,7 @@
 //
 //   standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]
 //   standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]
+//   standin-host.exe --version
 //
 // It opens a game window, loads the plug-in (Dovemarl.dll beside the host by
 // default), checks its exports, and calls pluginload, pluginrun with the live
@@ -148,10 +149,15 @@ void CallWatched(const char* name, const void* function, uint32_t argument, Game
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("standin-host (Dovemarl) %s\n", DOVEMARL_VERSION);
+        return AllAsExpected;
+    }
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::printf("usage: standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]\n"
-                    "       standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]\n");
+                    "       standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]\n"
+                    "       standin-host.exe --version\n");
         return CannotRun;
     }
     if (options.lifecycle) {

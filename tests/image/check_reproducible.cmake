@@ -17,12 +17,13 @@ set(build "${WORK}/build")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${copy}")
 
-# Everything at the top of the source tree but the history and build folders
-# (any folder with a CMake cache, the build under test among them).
+# Everything at the top of the source tree but the history, the build folders
+# (any folder with a CMake cache, the build under test among them, and the
+# release's build-release/) and the release zips in dist/.
 file(GLOB entries LIST_DIRECTORIES true "${SOURCE}/*")
 foreach(entry IN LISTS entries)
     get_filename_component(name "${entry}" NAME)
-    if(name STREQUAL ".git" OR EXISTS "${entry}/CMakeCache.txt")
+    if(name MATCHES "^(\\.git|build.*|dist)$" OR EXISTS "${entry}/CMakeCache.txt")
         continue()
     endif()
     file(COPY "${entry}" DESTINATION "${copy}")
