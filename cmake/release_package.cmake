@@ -58,10 +58,19 @@ set(contents
     README-plugin-authors.txt "${SOURCE}/docs/release/plugin-authors.txt"
     CHANGELOG.txt "${SOURCE}/CHANGELOG.md"
     LICENSE.txt "${SOURCE}/LICENSE"
+    THIRD-PARTY-NOTICES.txt "${SOURCE}/docs/release/third-party-notices.txt"
     Dovemarl.dll "${DLL}"
     include/dovemarl/plugin_contract.h "${SOURCE}/include/dovemarl/plugin_contract.h"
     standin/standin-host.exe "${HOST}"
     standin/sableroot.dll "${QUERY}")
+
+# The notices of the toolchain's runtime linked into the programs follow our
+# own words: the copyright file of the mingw-w64 package they were built with.
+set(RUNTIME_NOTICES /usr/share/doc/mingw-w64-i686-dev/copyright)
+if(NOT EXISTS "${RUNTIME_NOTICES}")
+    message(FATAL_ERROR "release_package.cmake: ${RUNTIME_NOTICES} is missing (the "
+                        "mingw-w64 package, which scripts/setup.sh installs)")
+endif()
 
 # The release notes start with the release and the commit it was made from.
 string(CONCAT notes_heading "Dovemarl ${VERSION} for 32-bit Windows, made from commit ${COMMIT}.\n"
@@ -71,7 +80,7 @@ string(CONCAT notes_heading "Dovemarl ${VERSION} for 32-bit Windows, made from c
 # Windows 10 (1809) shows a file with bare line feeds as one long line. They
 # must be plain ASCII, which every code page shows alike. The contract header
 # stays as it is in the sources, byte for byte.
-function(stage_text from to heading)
+function(windows_text out from heading)
     file(READ "${from}" text)
     string(REGEX MATCH "[^\t\r\n -~]" foreign "${text}")
     if(NOT foreign STREQUAL "")
@@ -80,7 +89,24 @@ function(stage_text from to heading)
     endif()
     string(REPLACE "\r\n" "\n" text "${heading}${text}")
     string(REPLACE "\n" "\r\n" text "${text}")
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+function(stage_text from to heading)
+    windows_text(text "${from}" "${heading}")
     file(WRITE "${to}" "${text}")
+endfunction()
+
+# The notices: our plain ASCII words, then the runtime's notices, which name
+# people in UTF-8. The whole file is UTF-8 with a byte order mark, by which
+# Notepad tells it from the ANSI code page.
+function(stage_notices from to)
+    windows_text(head "${from}" "")
+    file(READ "${RUNTIME_NOTICES}" notices)
+    string(REPLACE "\r\n" "\n" notices "${notices}")
+    string(REPLACE "\n" "\r\n" notices "${notices}")
+    string(ASCII 239 187 191 byte_order_mark)
+    file(WRITE "${to}" "${byte_order_mark}${head}${notices}")
 endfunction()
 
 set(names "")
@@ -97,6 +123,8 @@ foreach(i RANGE 0 ${last} 2)
     file(MAKE_DIRECTORY "${folder}")
     if(entry STREQUAL "CHANGELOG.txt")
         stage_text("${from}" "${stage}/${entry}" "${notes_heading}")
+    elseif(entry STREQUAL "THIRD-PARTY-NOTICES.txt")
+        stage_notices("${from}" "${stage}/${entry}")
     elseif(entry MATCHES "\\.txt$")
         stage_text("${from}" "${stage}/${entry}" "")
     else()

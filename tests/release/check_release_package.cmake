@@ -21,7 +21,7 @@ set(commit 0123456789abcdef0123456789abcdef01234567)
 set(time 1796910478)
 set(zip_name dovemarl-${VERSION}-win32.zip)
 set(listing README-players.txt README-host-authors.txt README-plugin-authors.txt CHANGELOG.txt
-            LICENSE.txt Dovemarl.dll include/dovemarl/plugin_contract.h
+            LICENSE.txt THIRD-PARTY-NOTICES.txt Dovemarl.dll include/dovemarl/plugin_contract.h
             standin/standin-host.exe standin/sableroot.dll SHA256SUMS)
 
 file(REMOVE_RECURSE "${WORK}")
@@ -221,6 +221,14 @@ foreach(text IN LISTS listing)
         endif()
     endif()
 endforeach()
+# The notices: UTF-8 with its byte order mark, and the licence of the threads
+# library the stand-ins carry among them.
+file(READ "${unpacked}/THIRD-PARTY-NOTICES.txt" start LIMIT 3 HEX)
+file(READ "${unpacked}/THIRD-PARTY-NOTICES.txt" notices)
+if(NOT start STREQUAL "efbbbf" OR NOT notices MATCHES "mingw-w64-libraries/winpthreads")
+    message(SEND_ERROR "FAILED: THIRD-PARTY-NOTICES.txt (starting ${start}) lacks its byte "
+                       "order mark or the winpthreads notice")
+endif()
 # The release notes: CHANGELOG.md whole, with this version as its newest
 # section, after a heading that names the version and the commit (and holds
 # no list separator of a CMake list joined by mistake).
