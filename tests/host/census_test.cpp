@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <string>
 
-#include "dll_risks.h"
-#include "resource_census.h"
-#include "window_classes.h"
+#include "doctor/dll_risks.h"
+#include "doctor/resource_census.h"
+#include "doctor/window_classes.h"
 
 namespace {
 

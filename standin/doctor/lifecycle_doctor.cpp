@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "exit_status.h"
+#include "host/exit_status.h"
 #include "lifecycle_checks.h"
 
 namespace standin {

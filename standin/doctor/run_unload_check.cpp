@@ -9,13 +9,13 @@
 // unloaded image, a window or a window class whose procedure lies there.
 #include <map>
 
-#include "box_watcher.h"
-#include "contract_check.h"
-#include "game_record.h"
-#include "game_window.h"
+#include "host/box_watcher.h"
+#include "host/contract_check.h"
+#include "host/game_record.h"
+#include "host/game_window.h"
+#include "host/monitor_check.h"
+#include "host/plugin_exports.h"
 #include "lifecycle_checks.h"
-#include "monitor_check.h"
-#include "plugin_exports.h"
 #include "resource_census.h"
 #include "window_classes.h"
 
