@@ -1,0 +1,96 @@
+// The rules the lifecycle doctor judges by, fed with what a check process or
+// a load could show: a rule that lets a fault through passes every plug-in
+// that has it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "doctor/check_verdict.h"
+
+namespace {
+
+using namespace standin;
+
+constexpr char AfterCheck[] =
+    "after the check: something the plug-in left behind runs at thread or process exit";
+constexpr DWORD AccessViolation = 0xc0000005;
+constexpr char CrashLine[] = "crash exception 0xc0000005 at 0x6a341470 (inside the unloaded "
+                             "image of x.dll), on thread 9 started at 0x7b000000";
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+// A check passes only when it wrote "done" and its process then exited with
+// status 0.
+TEST(CheckVerdict, FinishedAndExitedCleanlyPasses) {
+    CheckOutcome outcome =
+        JudgeCheck({"step load", "figure image at 0x6a340000", "note a note", "done"}, {});
+    EXPECT_TRUE(outcome.faults.empty());
+    EXPECT_EQ(outcome.shown, (std::vector<std::string>{"image at 0x6a340000", "a note"}));
+}
+
+TEST(CheckVerdict, ACrashAfterDoneWithoutACrashLineIsTheExitStepsFault) {
+    CheckOutcome outcome = JudgeCheck({"step unload", "done"}, {false, AccessViolation});
+    ASSERT_EQ(outcome.faults.size(), 1u);
+    EXPECT_EQ(outcome.faults[0], std::string("the check process ended in step 'exit of the check "
+                                             "process' with exception 0xc0000005, ") +
+                                     AfterCheck);
+}
+
+TEST(CheckVerdict, ANonZeroExitStatusAfterDoneIsTheExitStepsFault) {
+    CheckOutcome outcome = JudgeCheck({"step unload", "done"}, {false, 3});
+    ASSERT_EQ(outcome.faults.size(), 1u);
+    EXPECT_TRUE(Has(outcome.faults[0], "'exit of the check process' with exit status 3"));
+}
+
+TEST(CheckVerdict, ACrashLineAfterDoneNamesTheExitStepOnce) {
+    CheckOutcome outcome = JudgeCheck({"step unload", "done", CrashLine}, {false, AccessViolation});
+    ASSERT_EQ(outcome.faults.size(), 1u);
+    EXPECT_TRUE(Has(outcome.faults[0], "crashed in step 'exit of the check process': exception "
+                                       "0xc0000005 at 0x6a341470 (inside the unloaded image"));
+    EXPECT_TRUE(Has(outcome.faults[0], AfterCheck));
+}
+
+TEST(CheckVerdict, ACrashDuringTheCheckIsNamedWithItsStep) {
+    CheckOutcome outcome = JudgeCheck({"step pluginrun", CrashLine}, {false, AccessViolation});
+    ASSERT_EQ(outcome.faults.size(), 1u);
+    EXPECT_TRUE(Has(outcome.faults[0], "crashed in step 'pluginrun': exception 0xc0000005"));
+    EXPECT_FALSE(Has(outcome.faults[0], "after the check"));
+}
+
+TEST(CheckVerdict, ADeathWithoutACrashLineIsNamedWithItsStepAndStatus) {
+    CheckOutcome outcome = JudgeCheck({"step load"}, {false, 3});
+    EXPECT_EQ(outcome.faults,
+              (std::vector<std::string>{"the check process died in step 'load' (exit status 3)"}));
+    outcome = JudgeCheck({"step load"}, {false, AccessViolation});
+    EXPECT_EQ(outcome.faults, (std::vector<std::string>{
+                                  "the check process died in step 'load' (exception 0xc0000005)"}));
+}
+
+// The doctor ends a hung process with status 1: the hang is the fault, not
+// the status.
+TEST(CheckVerdict, AHangAfterDoneIsTheExitStepsTimeOut) {
+    CheckOutcome outcome = JudgeCheck({"step unload", "done"}, {true, 1});
+    EXPECT_EQ(outcome.faults,
+              (std::vector<std::string>{"step 'exit of the check process' did not finish within "
+                                        "30 s; the check process was ended"}));
+}
+
+TEST(CheckVerdict, SuspectsCountOnlyWhenTheCheckDidNotFinish) {
+    std::vector<std::string> lines = {"step unload on another thread", "suspect thread 7 left",
+                                      "step after the unload"};
+    EXPECT_EQ(JudgeCheck(lines, {false, AccessViolation}).faults.size(), 2u);
+    lines.push_back("done");
+    EXPECT_TRUE(JudgeCheck(lines, {}).faults.empty());
+}
+
+TEST(CheckVerdict, EachFaultOnce) {
+    CheckOutcome outcome = JudgeCheck({"fault a leak", "fault a leak", "done"}, {});
+    EXPECT_EQ(outcome.faults, (std::vector<std::string>{"a leak"}));
+}
