@@ -3,11 +3,13 @@
 // have loaded those DLLs yet. Named here: each DLL the image imports, the
 // known risks among the imports of its imports, and each DLL loaded during the
 // load (whatever an entry point loaded too), with the risk it carries where it
-// is a known one, and any window or thread the attach made.
+// is a known one, any window or thread the attach made, and any window class
+// the detach left registered.
 #include <algorithm>
 #include <set>
 
 #include "dll_risks.h"
+#include "left_classes.h"
 #include "lifecycle_checks.h"
 #include "resource_census.h"
 #include "window_classes.h"
@@ -175,6 +177,10 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
 
     log.Step("unload");
     FreeLibrary(plugin);
+    // A class registered at attach and left by the detach.
+    made.SetImage(image);
+    made.LearnFromAtoms(reinterpret_cast<HINSTANCE>(plugin));
+    ReportLeftClasses(made, image, log, "fault", true);
     log.Done();
     return 0;
 }

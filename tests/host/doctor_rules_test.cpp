@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "doctor/check_verdict.h"
+#include "doctor/left_classes.h"
 
 namespace {
 
@@ -19,6 +20,12 @@ constexpr char AfterCheck[] =
 constexpr DWORD AccessViolation = 0xc0000005;
 constexpr char CrashLine[] = "crash exception 0xc0000005 at 0x6a341470 (inside the unloaded "
                              "image of x.dll), on thread 9 started at 0x7b000000";
+
+std::string SystemPath(const char* file) {
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, MAX_PATH);
+    return std::string(folder) + "\\" + file;
+}
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -93,4 +100,27 @@ TEST(CheckVerdict, SuspectsCountOnlyWhenTheCheckDidNotFinish) {
 TEST(CheckVerdict, EachFaultOnce) {
     CheckOutcome outcome = JudgeCheck({"fault a leak", "fault a leak", "done"}, {});
     EXPECT_EQ(outcome.faults, (std::vector<std::string>{"a leak"}));
+}
+
+// A class left registered under the unloaded instance is a fault unless its
+// procedure is the system's and no window of it reaches the image.
+TEST(LeftClassRule, EachCase) {
+    LeftClass inImage = {"InImage", nullptr, reinterpret_cast<const void*>(0x6a341470), true};
+    ClassFinding finding = JudgeLeftClass(inImage, "", false);
+    EXPECT_TRUE(finding.fault);
+    EXPECT_TRUE(Has(finding.text, "in the unloaded image: a window made of it crashes the host"));
+
+    LeftClass handedOver = {"HandedOver", nullptr, reinterpret_cast<const void*>(0x7b401000),
+                            false};
+    finding = JudgeLeftClass(handedOver, SystemPath("user32.dll"), false);
+    EXPECT_FALSE(finding.fault) << finding.text;
+    EXPECT_TRUE(Has(finding.text, "(harmless"));
+    EXPECT_TRUE(JudgeLeftClass(handedOver, SystemPath("user32.dll"), true).fault);
+
+    char here[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, here, MAX_PATH);
+    EXPECT_TRUE(JudgeLeftClass(handedOver, here, false).fault);
+    finding = JudgeLeftClass(handedOver, "", false);
+    EXPECT_TRUE(finding.fault);
+    EXPECT_TRUE(Has(finding.text, "in no module"));
 }
