@@ -11,6 +11,7 @@
 #include <string>
 
 #include "doctor/dll_risks.h"
+#include "doctor/import_closure.h"
 #include "doctor/left_classes.h"
 #include "doctor/lifecycle_log.h"
 #include "doctor/resource_census.h"
@@ -227,6 +228,30 @@ TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
     EXPECT_TRUE(UnregisterClassA(TestClass, instance));
     EXPECT_EQ(classes.StillRegistered().size(), 0u);
     VirtualFree(fakeModule, 0, MEM_RELEASE);
+}
+
+// The closure of a DLL's imports reaches the imports of its imports and the
+// targets of forwarded exports, and nothing it does not import.
+TEST(ImportClosure, ImportsOfImportsAndForwarders) {
+    HMODULE probe = LoadLibraryA("probe.dll");
+    ASSERT_NE(probe, nullptr) << "error " << GetLastError();
+    ImportClosure closure = WalkImports(probe);
+    EXPECT_TRUE(closure.Contains("KERNEL32.dll"));
+    EXPECT_TRUE(closure.Contains("ntdll.dll")); // kernel32's own import
+    EXPECT_FALSE(closure.Contains("comctl32.dll"));
+    ASSERT_FALSE(closure.reached.empty());
+    EXPECT_TRUE(closure.reached.front().direct);
+    EXPECT_NE(std::find_if(closure.reached.begin(), closure.reached.end(),
+                           [](const ReachedDll& dll) {
+                               return !dll.direct && dll.way.find(" -> ") != std::string::npos;
+                           }),
+              closure.reached.end());
+    EXPECT_TRUE(ForwardedNames(probe).empty());
+    FreeLibrary(probe);
+    std::vector<std::string> forwarded = ForwardedNames(GetModuleHandleA("kernel32.dll"));
+    EXPECT_NE(std::find_if(forwarded.begin(), forwarded.end(),
+                           [](const std::string& name) { return ModuleKey(name) == "ntdll.dll"; }),
+              forwarded.end());
 }
 
 // An address is placed in the module whose image holds it.

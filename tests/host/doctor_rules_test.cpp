@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "doctor/check_verdict.h"
+#include "doctor/entry_point_loads.h"
+#include "doctor/import_closure.h"
 #include "doctor/left_classes.h"
 
 namespace {
@@ -25,6 +27,10 @@ std::string SystemPath(const char* file) {
     char folder[MAX_PATH] = "";
     GetSystemDirectoryA(folder, MAX_PATH);
     return std::string(folder) + "\\" + file;
+}
+
+ModuleEntry Module(const std::string& name, const std::string& path) {
+    return {name, path, nullptr, 0};
 }
 
 bool Has(const std::string& text, const std::string& part) {
@@ -123,4 +129,57 @@ TEST(LeftClassRule, EachCase) {
     finding = JudgeLeftClass(handedOver, "", false);
     EXPECT_TRUE(finding.fault);
     EXPECT_TRUE(Has(finding.text, "in no module"));
+}
+
+// A DLL new after the load that no import brought in was loaded by an entry
+// point, whatever DLL it is.
+TEST(EntryPointLoads, ImportsAndTheirImportsAreNotBlamed) {
+    ImportClosure closure;
+    closure.keys = {"winmm.dll", "msacm32.dll", "kernel32.dll"};
+    std::vector<ModuleEntry> fresh = {Module("WINMM.DLL", SystemPath("winmm.dll")),
+                                      Module("msacm32.dll", SystemPath("msacm32.dll"))};
+    EXPECT_TRUE(JudgeLoadedDuringAttach(fresh, closure, {"winmm.dll"}).empty());
+}
+
+TEST(EntryPointLoads, ADllOutsideTheImportsIsAFault) {
+    ImportClosure closure;
+    closure.keys = {"kernel32.dll"};
+    std::vector<std::string> faults =
+        JudgeLoadedDuringAttach({Module("imm32.dll", SystemPath("imm32.dll"))}, closure, {});
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_TRUE(
+        Has(faults[0], "imm32.dll was loaded during attach, outside the plug-in's imports"));
+    EXPECT_TRUE(Has(faults[0], "the plug-in's entry point loaded it"));
+}
+
+TEST(EntryPointLoads, ADllAnImportsEntryPointLoadedComesThroughThatImport) {
+    ImportClosure closure;
+    closure.keys = {"winmm.dll"};
+    std::vector<ModuleEntry> fresh = {Module("WINMM.DLL", SystemPath("winmm.dll")),
+                                      Module("extra.dll", SystemPath("extra.dll"))};
+    std::vector<std::string> faults = JudgeLoadedDuringAttach(fresh, closure, {"winmm.dll"});
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_TRUE(Has(faults[0], "extra.dll was loaded during attach"));
+    EXPECT_TRUE(Has(faults[0], "(WINMM.DLL), so it comes through those imports"));
+}
+
+TEST(EntryPointLoads, KnownRisksAndForeignFoldersAreNamedToo) {
+    ImportClosure closure;
+    std::vector<std::string> faults =
+        JudgeLoadedDuringAttach({Module("comctl32.dll", SystemPath("comctl32.dll")),
+                                 Module("planted.dll", "C:\\games\\planted.dll")},
+                                closure, {});
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_TRUE(Has(faults[0], "comctl32.dll was loaded during attach, outside"));
+    EXPECT_TRUE(Has(faults[0], "can hang a host"));
+    EXPECT_TRUE(Has(faults[1], "it comes from C:\\games\\planted.dll"));
+    EXPECT_TRUE(Has(faults[1], "search-order hijack"));
+}
+
+TEST(EntryPointLoads, NamesCompareAsTheLoaderComparesThem) {
+    EXPECT_EQ(ModuleKey("NTDLL"), "ntdll.dll");
+    EXPECT_EQ(ModuleKey("C:\\windows\\system32\\WinMM.DLL"), "winmm.dll");
+    ImportClosure closure;
+    closure.keys = {ModuleKey("KERNEL32")};
+    EXPECT_TRUE(closure.Contains("kernel32.dll"));
 }
