@@ -10,6 +10,8 @@ namespace {
 // Exception codes have their severity bits set (warnings 0x8..., errors
 // 0xC...); exit statuses a program chooses do not.
 constexpr DWORD FirstExceptionCode = 0x80000000;
+constexpr size_t CodeTextCapacity = 32;
+constexpr DWORD MsPerSecond = 1000;
 
 constexpr char AfterCheck[] =
     "after the check: something the plug-in left behind runs at thread or process exit";
@@ -33,7 +35,7 @@ std::string LineText(const std::string& line) {
 
 std::string DescribeExit(DWORD code) {
     if (code >= FirstExceptionCode) {
-        char text[32];
+        char text[CodeTextCapacity];
         std::snprintf(text, sizeof text, "exception 0x%08lx", code);
         return text;
     }
@@ -67,7 +69,7 @@ CheckOutcome JudgeCheck(const std::vector<std::string>& lines, const CheckEnd& e
     }
     if (end.timedOut) {
         AddFault(outcome, "step '" + step + "' did not finish within " +
-                              std::to_string(StepTimeoutMs / 1000) +
+                              std::to_string(StepTimeoutMs / MsPerSecond) +
                               " s; the check process was ended");
     } else if (!crashed && !done) {
         AddFault(outcome, "the check process died in step '" + step + "' (" +

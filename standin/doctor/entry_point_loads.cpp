@@ -30,7 +30,7 @@ std::vector<std::string> JudgeLoadedDuringAttach(const std::vector<ModuleEntry>&
                                                  const std::set<std::string>& named) {
     std::vector<std::string> faults;
     for (const ModuleEntry& module : fresh) {
-        if (named.count(ModuleKey(module.name)) != 0) {
+        if (named.contains(ModuleKey(module.name))) {
             continue;
         }
         std::string risk = KnownRisk(module.name);

@@ -35,7 +35,7 @@ std::string ModuleKey(const std::string& name) {
 }
 
 bool ImportClosure::Contains(const std::string& name) const {
-    return keys.count(ModuleKey(name)) != 0;
+    return keys.contains(ModuleKey(name));
 }
 
 std::vector<std::string> ForwardedNames(HMODULE module) {
