@@ -12,6 +12,7 @@ WindowClasses* Hooked = nullptr;
 // reads the name of any of them.
 constexpr UINT FirstNameAtom = 0xC000;
 constexpr UINT LastNameAtom = 0xFFFF;
+constexpr int NameCapacity = 256;
 
 // An instance that is no module's: a class found for it is a global one,
 // which answers for every instance. Wine matches a local class's instance by
@@ -105,8 +106,8 @@ const void* WindowClasses::Procedure(const SeenClass& cls, const void* answerA) 
     }
     WNDCLASSEXW info = {};
     info.cbSize = sizeof info;
-    wchar_t name[256] = L"";
-    if (MultiByteToWideChar(CP_ACP, 0, cls.name.c_str(), -1, name, 256) == 0 ||
+    wchar_t name[NameCapacity] = L"";
+    if (MultiByteToWideChar(CP_ACP, 0, cls.name.c_str(), -1, name, NameCapacity) == 0 ||
         !GetClassInfoExW(cls.instance, name, &info)) {
         return answerA;
     }
