@@ -103,11 +103,6 @@ TEST(CheckVerdict, SuspectsCountOnlyWhenTheCheckDidNotFinish) {
     EXPECT_TRUE(JudgeCheck(lines, {}).faults.empty());
 }
 
-TEST(CheckVerdict, EachFaultOnce) {
-    CheckOutcome outcome = JudgeCheck({"fault a leak", "fault a leak", "done"}, {});
-    EXPECT_EQ(outcome.faults, (std::vector<std::string>{"a leak"}));
-}
-
 // A class left registered under the unloaded instance is a fault unless its
 // procedure is the system's and no window of it reaches the image.
 TEST(LeftClassRule, EachCase) {
