@@ -17,7 +17,7 @@
 // said, checks the monitor window, and saves pictures into FOLDER (default
 // "pictures" in the current folder).
 //
-// --lifecycle runs the lifecycle doctor instead (lifecycle_doctor.h): load
+// --lifecycle runs the lifecycle doctor instead (doctor/lifecycle_doctor.h): load
 // and unload cycles, the entry point under the loader lock, and a run
 // followed by an unload from another thread, each in a child process (this
 // host started again with --lifecycle-check).
@@ -33,11 +33,11 @@
 #include "box_watcher.h"
 #include "contract_check.h"
 #include "contract_report.h"
+#include "doctor/lifecycle_checks.h"
+#include "doctor/lifecycle_doctor.h"
 #include "exit_status.h"
 #include "game_record.h"
 #include "game_window.h"
-#include "lifecycle_checks.h"
-#include "lifecycle_doctor.h"
 #include "monitor_check.h"
 #include "pictures.h"
 #include "plugin_exports.h"

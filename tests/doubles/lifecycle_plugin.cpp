@@ -16,6 +16,9 @@
 //   FAULT_WINMM_IMPORT      imports winmm (called only from pluginrun)
 //   FAULT_OLE32_INDIRECT    imports oleaut32, which imports ole32
 //   FAULT_HANG_IN_UNLOAD    pluginunload never returns
+//   FAULT_CRASH_AT_EXIT     pluginunload leaves a function of the image with
+//                           the process's C runtime (msvcrt's atexit), which
+//                           calls it when the process exits, after the unload
 #include <windows.h>
 
 #ifdef FAULT_COMCTL32_IMPORT
@@ -45,6 +48,22 @@ HINSTANCE Instance = nullptr;
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(window, message, wParam, lParam);
 }
+
+#ifdef FAULT_CRASH_AT_EXIT
+// Does nothing: by the time it is called its image is gone.
+void __cdecl AtExit() {}
+
+// msvcrt's own atexit, not the DLL's (whose list runs at the unload): the
+// host's C runtime calls it from exit(), in the host's last moments.
+void LeaveWorkForTheProcessExit() {
+    using AtExitFunction = int(__cdecl*)(void(__cdecl*)());
+    auto atExit = reinterpret_cast<AtExitFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "atexit")));
+    if (atExit != nullptr) {
+        atExit(AtExit);
+    }
+}
+#endif
 
 [[maybe_unused]] DWORD WINAPI Loop(void*) {
     for (;;) {
@@ -127,6 +146,9 @@ __declspec(dllexport) int32_t __stdcall pluginrun(dovemarl::GameInfo* record) {
 __declspec(dllexport) int32_t __stdcall pluginunload(int32_t) {
 #ifdef FAULT_HANG_IN_UNLOAD
     Sleep(INFINITE);
+#endif
+#ifdef FAULT_CRASH_AT_EXIT
+    LeaveWorkForTheProcessExit();
 #endif
     return 0;
 }

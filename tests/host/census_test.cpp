@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 
-#include "dll_risks.h"
-#include "resource_census.h"
-#include "window_classes.h"
+#include "doctor/dll_risks.h"
+#include "doctor/import_closure.h"
+#include "doctor/left_classes.h"
+#include "doctor/lifecycle_log.h"
+#include "doctor/resource_census.h"
+#include "doctor/window_classes.h"
 
 namespace {
 
@@ -21,6 +25,10 @@ constexpr char TestClass[] = "CensusTestWindow";
 
 LRESULT CALLBACK TestProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TestProcedureW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 DWORD WINAPI WaitForStop(void* stop) {
@@ -220,4 +228,111 @@ TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
     EXPECT_TRUE(UnregisterClassA(TestClass, instance));
     EXPECT_EQ(classes.StillRegistered().size(), 0u);
     VirtualFree(fakeModule, 0, MEM_RELEASE);
+}
+
+// The closure of a DLL's imports reaches the imports of its imports and the
+// targets of forwarded exports, and nothing it does not import.
+TEST(ImportClosure, ImportsOfImportsAndForwarders) {
+    HMODULE probe = LoadLibraryA("probe.dll");
+    ASSERT_NE(probe, nullptr) << "error " << GetLastError();
+    ImportClosure closure = WalkImports(probe);
+    EXPECT_TRUE(closure.Contains("KERNEL32.dll"));
+    EXPECT_TRUE(closure.Contains("ntdll.dll")); // kernel32's own import
+    EXPECT_FALSE(closure.Contains("comctl32.dll"));
+    ASSERT_FALSE(closure.reached.empty());
+    EXPECT_TRUE(closure.reached.front().direct);
+    EXPECT_NE(std::find_if(closure.reached.begin(), closure.reached.end(),
+                           [](const ReachedDll& dll) {
+                               return !dll.direct && dll.way.find(" -> ") != std::string::npos;
+                           }),
+              closure.reached.end());
+    EXPECT_TRUE(ForwardedNames(probe).empty());
+    FreeLibrary(probe);
+    std::vector<std::string> forwarded = ForwardedNames(GetModuleHandleA("kernel32.dll"));
+    EXPECT_NE(std::find_if(forwarded.begin(), forwarded.end(),
+                           [](const std::string& name) { return ModuleKey(name) == "ntdll.dll"; }),
+              forwarded.end());
+}
+
+// An address is placed in the module whose image holds it.
+TEST(Census, ModuleHoldingAnAddress) {
+    std::string system = ModulePathAt(reinterpret_cast<const void*>(&GetTickCount));
+    EXPECT_TRUE(InSystemFolder(system)) << system;
+    char here[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, here, MAX_PATH);
+    EXPECT_EQ(ModulePathAt(reinterpret_cast<const void*>(TestProcedure)), here);
+    EXPECT_EQ(ModulePathAt(nullptr), "");
+}
+
+// A class of the other character set is found with its own procedure, not
+// with the translating stub the system answers with for the other one.
+TEST(WindowClasses, AUnicodeClassIsFoundWithItsProcedure) {
+    constexpr wchar_t WideClass[] = L"CensusTestWideWindow";
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSW cls = {};
+    cls.lpfnWndProc = TestProcedureW;
+    cls.hInstance = instance;
+    cls.lpszClassName = WideClass;
+    ASSERT_NE(RegisterClassW(&cls), 0) << "error " << GetLastError();
+    WindowClasses classes;
+    classes.SetImage(RangeOf(instance));
+    classes.HookThisThread();
+    HWND window =
+        CreateWindowExW(0, WideClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    classes.StopHook();
+    DestroyWindow(window);
+    std::vector<LeftClass> left = classes.StillRegistered();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].procedure, reinterpret_cast<const void*>(TestProcedureW));
+    EXPECT_TRUE(left[0].procedureInImage);
+    UnregisterClassW(WideClass, instance);
+}
+
+// A class left registered under a gone instance with its procedure handed
+// to DefWindowProcA, as Dovemarl.dll leaves the classes of windows that
+// outlive it, is a note; in the image, a fault. Both are written to the log.
+TEST(LeftClasses, HandedToTheSystemANoteInTheImageAFault) {
+    void* fakeModule = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(fakeModule, nullptr);
+    auto* instance = static_cast<HINSTANCE>(fakeModule);
+    WNDCLASSA handed = {};
+    handed.lpfnWndProc = DefWindowProcA;
+    handed.hInstance = instance;
+    handed.lpszClassName = "CensusTestHandedOver";
+    ASSERT_NE(RegisterClassA(&handed), 0) << "error " << GetLastError();
+    WNDCLASSA own = handed;
+    own.lpfnWndProc = TestProcedure;
+    own.lpszClassName = TestClass;
+    ASSERT_NE(RegisterClassA(&own), 0) << "error " << GetLastError();
+
+    char folder[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, folder);
+    std::string path = std::string(folder) + "census-test-left-classes.txt";
+    {
+        LifecycleLog log(path);
+        ASSERT_TRUE(log.Open());
+        // The image stands for the unloaded plug-in: the reservation (the
+        // instance) and, for the procedure, this program's code.
+        WindowClasses classes;
+        ImageRange image = {static_cast<const char*>(fakeModule), 1};
+        classes.SetImage(image);
+        classes.LearnFromAtoms(instance);
+        ReportLeftClasses(classes, image, log, "fault", true);
+    }
+    std::ifstream file(path);
+    std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    file.close();
+    DeleteFileA(path.c_str());
+    UnregisterClassA(handed.lpszClassName, instance);
+    UnregisterClassA(TestClass, instance);
+    VirtualFree(fakeModule, 0, MEM_RELEASE);
+
+    EXPECT_NE(lines.find("note window class 'CensusTestHandedOver' stays registered under the "
+                         "unloaded image's instance"),
+              std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find("fault window class 'CensusTestWindow' stays registered under the "
+                         "unloaded image's instance, its procedure"),
+              std::string::npos)
+        << lines;
 }

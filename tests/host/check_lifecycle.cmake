@@ -76,3 +76,11 @@ run_case(ole32_indirect ${DOUBLES}/ole32_indirect.dll STATUS 4 CLEAN load-cycles
 run_case(hang_in_unload ${DOUBLES}/hang_in_unload.dll STATUS 4 CLEAN attach load-cycles
          EXPECT "lifecycle fault: run-unload: step 'pluginunload' did not finish within [0-9]+ s; the check process was ended"
                 "handles [0-9]+ -> [0-9]+ \\(\\+0.00 per cycle\\)" "lifecycle: 1 fault")
+
+# A plug-in that leaves work for the process's exit: the check process
+# crashes after it wrote "done", and that is its fault, named with the exit
+# step (by the crash line or, failing that, by the exception the process
+# ended with).
+run_case(crash_at_exit ${DOUBLES}/crash_at_exit.dll STATUS 4 CLEAN attach load-cycles
+         EXPECT "lifecycle fault: run-unload: [^\n]*'exit of the check process'[^\n]*exception 0xc0000005"
+                "lifecycle: 1 fault")

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "dll_risks.h"
-#include "resource_census.h"
+#include "doctor/dll_risks.h"
+#include "doctor/resource_census.h"
 
 namespace testing_support {
 

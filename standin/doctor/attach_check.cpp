@@ -1,13 +1,17 @@
 // The entry point under the loader lock: everything the plug-in's load pulls
 // into the host happens while the loader lock is held, in a host that may not
 // have loaded those DLLs yet. Named here: each DLL the image imports, the
-// known risks among the imports of its imports, and each DLL loaded during the
-// load (whatever an entry point loaded too), with the risk it carries where it
-// is a known one, and any window or thread the attach made.
+// known risks among the imports of its imports, each DLL loaded during the
+// load with the risk it carries where it is a known one, and any DLL an entry
+// point loaded (see entry_point_loads.h); any window or thread the attach
+// made, and any window class the detach left registered.
 #include <algorithm>
 #include <set>
 
 #include "dll_risks.h"
+#include "entry_point_loads.h"
+#include "import_closure.h"
+#include "left_classes.h"
 #include "lifecycle_checks.h"
 #include "resource_census.h"
 #include "window_classes.h"
@@ -39,7 +43,7 @@ void ReportImports(HMODULE plugin, LifecycleLog& log, std::set<std::string>& nam
     for (const std::string& name : ImportedNames(plugin)) {
         std::string path = ModulePath(name);
         list += (list.empty() ? "" : ", ") + name;
-        named.insert(Lowercase(BaseName(name)));
+        named.insert(ModuleKey(name));
         std::string risk = KnownRisk(name);
         if (!risk.empty()) {
             log.Fault("imports " + name + ": " + risk);
@@ -53,61 +57,37 @@ void ReportImports(HMODULE plugin, LifecycleLog& log, std::set<std::string>& nam
 // The DLLs the imports pull in with their own imports, already loaded or not:
 // a host that has not loaded them yet loads them under the loader lock with
 // the plug-in. Each known risk among them is named with the way it comes.
-void ReportIndirect(HMODULE plugin, LifecycleLog& log, std::set<std::string>& named) {
-    struct Reached {
-        std::string name;
-        std::string way; // "a.dll -> b.dll"
-    };
-    std::vector<Reached> queue;
-    std::set<std::string> seen = named;
-    for (const std::string& name : ImportedNames(plugin)) {
-        queue.push_back({name, name});
-    }
-    for (size_t i = 0; i < queue.size(); ++i) {
-        Reached reached = queue[i];
-        HMODULE module = GetModuleHandleA(reached.name.c_str());
-        if (module == nullptr) {
-            continue; // an API set or a name the loader resolved otherwise
+void ReportIndirect(const ImportClosure& closure, LifecycleLog& log, std::set<std::string>& named) {
+    for (const ReachedDll& reached : closure.reached) {
+        std::string risk = KnownRisk(reached.name);
+        if (reached.direct || risk.empty()) {
+            continue;
         }
-        for (const std::string& name : ImportedNames(module)) {
-            std::string lower = Lowercase(name);
-            if (!seen.insert(lower).second) {
-                continue;
-            }
-            std::string way = reached.way + " -> " + name;
-            std::string risk = KnownRisk(name);
-            if (!risk.empty()) {
-                named.insert(lower);
-                log.Fault(name + " comes with the load, imported through " + way + ": " + risk);
-            }
-            queue.push_back({name, way});
-        }
+        named.insert(ModuleKey(reached.name));
+        log.Fault(reached.name + " comes with the load, imported through " + reached.way + ": " +
+                  risk);
     }
 }
 
 // The DLLs that came with the load: the plug-in's imports not yet loaded,
 // their own imports, and any DLL an entry point loaded.
-void ReportLoaded(const std::set<std::string>& before, const ImageRange& plugin, LifecycleLog& log,
+void ReportLoaded(const std::set<std::string>& before, const ImageRange& plugin,
+                  const ImportClosure& closure, LifecycleLog& log,
                   const std::set<std::string>& named) {
+    std::vector<ModuleEntry> fresh;
     std::string list;
     for (const ModuleEntry& module : Modules()) {
         if (before.count(Lowercase(module.path)) != 0 || module.base == plugin.base) {
             continue;
         }
+        fresh.push_back(module);
         bool system = InSystemFolder(module.path);
         list += (list.empty() ? "" : ", ") + module.name + (system ? "" : " (" + module.path + ")");
-        if (named.count(Lowercase(module.name)) != 0) {
-            continue; // named with the imports already
-        }
-        std::string risk = KnownRisk(module.name);
-        if (!risk.empty()) {
-            log.Fault(module.name + " is loaded during attach, under the loader lock: " + risk);
-        } else if (!system) {
-            log.Fault(module.name + " is loaded during attach from " + module.path + ": " +
-                      OutsideSystemRisk());
-        }
     }
     log.Figure("loaded during attach: " + (list.empty() ? std::string("nothing new") : list));
+    for (const std::string& fault : JudgeLoadedDuringAttach(fresh, closure, named)) {
+        log.Fault(fault);
+    }
 }
 
 } // namespace
@@ -136,10 +116,13 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
     log.SetImage(image, false);
     log.Figure("image at " + Hex(image.base) + ", " + std::to_string(image.size) + " bytes");
 
+    // Reading the loaded images' tables loads nothing, so the module list
+    // taken below shows only what came with the load.
+    ImportClosure closure = WalkImports(plugin);
     std::set<std::string> named;
     ReportImports(plugin, log, named);
-    ReportIndirect(plugin, log, named);
-    ReportLoaded(modulesBefore, image, log, named);
+    ReportIndirect(closure, log, named);
+    ReportLoaded(modulesBefore, image, closure, log, named);
 
     std::string windows;
     for (const WindowEntry& window : Windows()) {
@@ -175,6 +158,10 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
 
     log.Step("unload");
     FreeLibrary(plugin);
+    // A class registered at attach and left by the detach.
+    made.SetImage(image);
+    made.LearnFromAtoms(reinterpret_cast<HINSTANCE>(plugin));
+    ReportLeftClasses(made, image, log, "fault", true);
     log.Done();
     return 0;
 }

@@ -12,6 +12,7 @@ WindowClasses* Hooked = nullptr;
 // reads the name of any of them.
 constexpr UINT FirstNameAtom = 0xC000;
 constexpr UINT LastNameAtom = 0xFFFF;
+constexpr int NameCapacity = 256;
 
 // An instance that is no module's: a class found for it is a global one,
 // which answers for every instance. Wine matches a local class's instance by
@@ -96,6 +97,24 @@ void WindowClasses::LearnFromAtoms(HINSTANCE instance) {
     }
 }
 
+// A class answers with its procedure in its own character set and with a
+// translating stub, which is no code of any module, in the other: of the two
+// answers, the one that lies in the image or in a module is the procedure.
+const void* WindowClasses::Procedure(const SeenClass& cls, const void* answerA) const {
+    if (image_.Contains(answerA) || !ModulePathAt(answerA).empty()) {
+        return answerA;
+    }
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof info;
+    wchar_t name[NameCapacity] = L"";
+    if (MultiByteToWideChar(CP_ACP, 0, cls.name.c_str(), -1, name, NameCapacity) == 0 ||
+        !GetClassInfoExW(cls.instance, name, &info)) {
+        return answerA;
+    }
+    auto* answerW = reinterpret_cast<const void*>(info.lpfnWndProc);
+    return image_.Contains(answerW) || !ModulePathAt(answerW).empty() ? answerW : answerA;
+}
+
 bool WindowClasses::Ours(const SeenClass& cls) const {
     return reinterpret_cast<const char*>(cls.instance) == image_.base ||
            image_.Contains(cls.procedure);
@@ -124,8 +143,8 @@ std::vector<LeftClass> WindowClasses::StillRegistered() {
         WNDCLASSEXA info = {};
         info.cbSize = sizeof info;
         if (GetClassInfoExA(cls.instance, cls.name.c_str(), &info)) {
-            auto* procedure = reinterpret_cast<const void*>(info.lpfnWndProc);
-            left.push_back({cls.name, procedure, image_.Contains(procedure)});
+            const void* procedure = Procedure(cls, reinterpret_cast<const void*>(info.lpfnWndProc));
+            left.push_back({cls.name, cls.instance, procedure, image_.Contains(procedure)});
         }
     }
     return left;

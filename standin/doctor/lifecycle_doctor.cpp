@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
-#include "exit_status.h"
+#include "check_verdict.h"
+#include "host/exit_status.h"
 #include "lifecycle_checks.h"
 
 namespace standin {
@@ -16,16 +16,7 @@ namespace standin {
 namespace {
 
 constexpr DWORD PollMs = 50;
-// No step of a healthy plug-in takes long; a run with boxes and a monitor
-// takes a few seconds under Wine.
-constexpr DWORD StepTimeoutMs = 30000;
-constexpr char ExitStep[] = "exit of the check process";
 constexpr auto CheckCount = static_cast<unsigned>(std::size(CheckNames));
-
-struct CheckOutcome {
-    std::vector<std::string> shown;  // figures and notes, in order
-    std::vector<std::string> faults; // in order, each once
-};
 
 std::string Here() {
     char path[MAX_PATH] = "";
@@ -53,29 +44,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
-void AddFault(CheckOutcome& outcome, const std::string& text) {
-    if (std::find(outcome.faults.begin(), outcome.faults.end(), text) == outcome.faults.end()) {
-        outcome.faults.push_back(text);
-    }
-}
-
-std::string Rest(const std::string& line) {
-    size_t space = line.find(' ');
-    return space == std::string::npos ? std::string() : line.substr(space + 1);
-}
-
-std::string Kind(const std::string& line) {
-    return line.substr(0, line.find(' '));
-}
-
-std::string ExitText(DWORD code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lx", code);
-    return text;
-}
-
 CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
-    CheckOutcome outcome;
     std::string result = ResultPath(check);
     DeleteFileA(result.c_str());
     std::string command = "\"";
@@ -94,25 +63,23 @@ CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        AddFault(outcome, "the check process could not be started (error " +
-                              std::to_string(GetLastError()) + ")");
+        CheckOutcome outcome;
+        outcome.faults.push_back("the check process could not be started (error " +
+                                 std::to_string(GetLastError()) + ")");
         return outcome;
     }
     CloseHandle(process.hThread);
 
     // Each new step restarts the clock; a step that outlasts its time-out
-    // ends the process.
-    std::string step = "start";
+    // ends the process. After the check, the process's exit is the last step.
     size_t lineCount = 0;
     DWORD stepStart = GetTickCount();
-    bool hung = false;
+    CheckEnd end;
     while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT) {
         std::vector<std::string> lines = ReadLines(result);
         for (size_t i = lineCount; i < lines.size(); ++i) {
-            std::string kind = Kind(lines[i]);
+            std::string kind = LineKind(lines[i]);
             if (kind == "step" || kind == "done") {
-                // After the check, the process's exit is the last step.
-                step = kind == "step" ? Rest(lines[i]) : ExitStep;
                 stepStart = GetTickCount();
             }
         }
@@ -120,51 +87,14 @@ CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
         if (GetTickCount() - stepStart > StepTimeoutMs) {
             TerminateProcess(process.hProcess, 1);
             WaitForSingleObject(process.hProcess, INFINITE);
-            hung = true;
+            end.timedOut = true;
             break;
         }
     }
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    GetExitCodeProcess(process.hProcess, &end.exitCode);
     CloseHandle(process.hProcess);
-
-    bool done = false;
-    bool crashed = false;
-    std::vector<std::string> suspects;
-    for (const std::string& line : ReadLines(result)) {
-        std::string kind = Kind(line);
-        if (kind == "step") {
-            step = Rest(line);
-        } else if (kind == "figure" || kind == "note") {
-            outcome.shown.push_back(Rest(line));
-        } else if (kind == "fault") {
-            AddFault(outcome, Rest(line));
-        } else if (kind == "crash") {
-            crashed = true;
-            AddFault(outcome, "crashed in step '" + step + "': " + Rest(line));
-        } else if (kind == "suspect") {
-            suspects.push_back(Rest(line));
-        } else if (kind == "done") {
-            done = true;
-            step = ExitStep;
-        }
-    }
+    CheckOutcome outcome = JudgeCheck(ReadLines(result), end);
     DeleteFileA(result.c_str());
-    if (hung) {
-        AddFault(outcome, "step '" + step + "' did not finish within " +
-                              std::to_string(StepTimeoutMs / 1000) +
-                              " s; the check process was ended");
-    } else if (!done && !crashed) {
-        AddFault(outcome, "the check process died in step '" + step + "' (exit status " +
-                              ExitText(exitCode) + ")");
-    }
-    // What was found right after the unload is what the process did not
-    // live to look at again.
-    if (!done) {
-        for (const std::string& suspect : suspects) {
-            AddFault(outcome, suspect);
-        }
-    }
     return outcome;
 }
 

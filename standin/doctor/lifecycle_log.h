@@ -35,7 +35,8 @@ class LifecycleLog {
 
     // From here on, an exception that no handler takes is written as a crash
     // line, placed against the plug-in's image (loaded or unloaded), and ends
-    // the process.
+    // the process with the exception's code; also after this log is gone,
+    // until the process has exited.
     void ReportCrashes(const std::string& pluginName);
     void SetImage(const ImageRange& image, bool unloaded);
 

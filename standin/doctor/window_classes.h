@@ -26,6 +26,7 @@ struct SeenClass {
 
 struct LeftClass {
     std::string name;
+    HINSTANCE instance = nullptr;
     const void* procedure = nullptr;
     bool procedureInImage = false;
 };
@@ -59,6 +60,7 @@ class WindowClasses {
 
   private:
     bool Ours(const SeenClass& cls) const;
+    const void* Procedure(const SeenClass& cls, const void* answerA) const;
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
 
     ImageRange image_;

@@ -53,6 +53,9 @@ Census TakeCensus();
 // Where a thread of this process began (GetCurrentThread() for this one).
 const void* ThreadStart(HANDLE thread);
 
+// The full path of the loaded module whose image holds address, or empty.
+std::string ModulePathAt(const void* address);
+
 // Start address and current instruction of another thread of this process;
 // the thread is suspended for the moment it takes to read its context.
 ThreadEntry DescribeThread(DWORD threadId);

@@ -6,6 +6,7 @@
 // grows with every cycle, a one-time cost once.
 #include <cstdio>
 
+#include "left_classes.h"
 #include "lifecycle_checks.h"
 #include "resource_census.h"
 #include "window_classes.h"
@@ -104,12 +105,7 @@ int CheckLoadCycles(const CheckRequest& request, LifecycleLog& log) {
     std::vector<LeftClass> left = classes.StillRegistered();
     log.Figure("window classes of the plug-in registered " + std::to_string(classesFirst) + " -> " +
                std::to_string(left.size()) + " (of " + std::to_string(classes.Known()) + " seen)");
-    for (const LeftClass& cls : left) {
-        log.Fault("window class '" + cls.name + "' stays registered after the unload" +
-                  (cls.procedureInImage
-                       ? ", its procedure " + Hex(cls.procedure) + " in the unloaded image"
-                       : std::string()));
-    }
+    ReportLeftClasses(classes, image, log, "fault", true);
     log.Done();
     return 0;
 }

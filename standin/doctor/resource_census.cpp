@@ -183,6 +183,18 @@ Census TakeCensus() {
     return census;
 }
 
+std::string ModulePathAt(const void* address) {
+    HMODULE module = nullptr;
+    char path[MAX_PATH] = "";
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<const char*>(address), &module) ||
+        GetModuleFileNameA(module, path, MAX_PATH) == 0) {
+        return {};
+    }
+    return path;
+}
+
 ThreadEntry DescribeThread(DWORD threadId) {
     ThreadEntry entry;
     entry.id = threadId;

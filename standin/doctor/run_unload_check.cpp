@@ -6,16 +6,18 @@
 // and again after the run thread has served its windows for a while, when
 // whatever the plug-in handed over for closing is gone. What is still there
 // then is a fault: a thread whose start or current instruction lies in the
-// unloaded image, a window or a window class whose procedure lies there.
+// unloaded image, a window whose procedure lies there, a window class left
+// registered (see left_classes.h).
 #include <map>
 
-#include "box_watcher.h"
-#include "contract_check.h"
-#include "game_record.h"
-#include "game_window.h"
+#include "host/box_watcher.h"
+#include "host/contract_check.h"
+#include "host/game_record.h"
+#include "host/game_window.h"
+#include "host/monitor_check.h"
+#include "host/plugin_exports.h"
+#include "left_classes.h"
 #include "lifecycle_checks.h"
-#include "monitor_check.h"
-#include "plugin_exports.h"
 #include "resource_census.h"
 #include "window_classes.h"
 
@@ -165,18 +167,7 @@ void LookForRemnants(Remnants& remnants, WindowClasses& classes, LifecycleLog& l
                                " in the unloaded image: its next message crashes the host");
         }
     }
-    for (const LeftClass& cls : classes.StillRegistered()) {
-        if (cls.procedureInImage) {
-            log.Line(kind, "window class '" + cls.name + "' stays registered with its procedure " +
-                               Hex(cls.procedure) +
-                               " in the unloaded image: a window made of it crashes the host");
-        } else if (final) {
-            log.Note("window class '" + cls.name +
-                     "' stays registered under the unloaded image's instance, its procedure " +
-                     Hex(cls.procedure) +
-                     " outside the image (harmless: nothing of it runs in the unloaded image)");
-        }
-    }
+    ReportLeftClasses(classes, remnants.image, log, kind, final);
 }
 
 struct UnloadWork {

@@ -6,12 +6,13 @@ namespace standin {
 
 namespace {
 
-constexpr UINT CrashExitCode = 0xDEAD;
-
 // The crash filter runs on whichever thread crashed, with nothing but this
-// to go on.
-LifecycleLog* CrashLog = nullptr;
-std::string CrashPlugin;
+// to go on. Its handle to the log file is its own and never closed (the
+// process's end closes it), so that a crash after the check, at the
+// process's exit when the log itself is gone, is written too.
+// Plain data only: the filter may run after the static objects are gone.
+HANDLE CrashFile = INVALID_HANDLE_VALUE;
+char CrashPlugin[MAX_PATH] = "";
 ImageRange CrashImage;
 volatile LONG CrashImageUnloaded = 0;
 
@@ -19,8 +20,8 @@ std::string WhereInImage(const void* address) {
     if (!CrashImage.Contains(address)) {
         return {};
     }
-    return (CrashImageUnloaded ? " (inside the unloaded image of " : " (inside ") + CrashPlugin +
-           ")";
+    return std::string(CrashImageUnloaded ? " (inside the unloaded image of " : " (inside ") +
+           CrashPlugin + ")";
 }
 
 } // namespace
@@ -44,9 +45,6 @@ LifecycleLog::LifecycleLog(const std::string& path) {
 }
 
 LifecycleLog::~LifecycleLog() {
-    if (CrashLog == this) {
-        CrashLog = nullptr;
-    }
     if (file_ != INVALID_HANDLE_VALUE) {
         CloseHandle(file_);
     }
@@ -66,8 +64,12 @@ void LifecycleLog::Line(const char* kind, const std::string& text) {
 }
 
 void LifecycleLog::ReportCrashes(const std::string& pluginName) {
-    CrashLog = this;
-    CrashPlugin = pluginName;
+    if (CrashFile == INVALID_HANDLE_VALUE &&
+        !DuplicateHandle(GetCurrentProcess(), file_, GetCurrentProcess(), &CrashFile, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        CrashFile = INVALID_HANDLE_VALUE;
+    }
+    lstrcpynA(CrashPlugin, pluginName.c_str(), sizeof CrashPlugin);
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(CrashFilter);
 }
@@ -78,16 +80,20 @@ void LifecycleLog::SetImage(const ImageRange& image, bool unloaded) {
 }
 
 LONG WINAPI LifecycleLog::CrashFilter(EXCEPTION_POINTERS* exception) {
-    if (CrashLog != nullptr) {
-        const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    if (CrashFile != INVALID_HANDLE_VALUE) {
         const void* start = ThreadStart(GetCurrentThread());
-        std::string text = "exception " + Hex(record->ExceptionCode) + " at " +
+        // One write, as every line is: it lands whole beside the log's own.
+        std::string line = "crash exception " + Hex(record->ExceptionCode) + " at " +
                            Hex(record->ExceptionAddress) + WhereInImage(record->ExceptionAddress) +
                            ", on thread " + std::to_string(GetCurrentThreadId()) + " started at " +
-                           Hex(start) + WhereInImage(start);
-        CrashLog->Line("crash", text);
+                           Hex(start) + WhereInImage(start) + "\n";
+        DWORD written = 0;
+        WriteFile(CrashFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     }
-    TerminateProcess(GetCurrentProcess(), CrashExitCode);
+    // Ended with the exception's code, as the system ends a process that
+    // crashed: the doctor reads it when no crash line could be written.
+    TerminateProcess(GetCurrentProcess(), record->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
