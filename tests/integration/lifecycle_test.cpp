@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "box_watcher.h"
+#include "doctor/window_classes.h"
 #include "support/example_record.h"
 #include "support/monitor_closer.h"
 #include "support/plugin_library.h"
@@ -53,19 +54,16 @@ double MedianLoadUnloadMs(const char* library, int cycles) {
     return times[times.size() / 2];
 }
 
-// The window classes the module registers: the post window's and one per
-// top-level window number.
+// The window classes registered under the module's instance, whatever their
+// names: found, as the lifecycle doctor finds them, through the atom table,
+// where every class name is an atom.
 std::vector<std::string> RegisteredModuleClasses(HINSTANCE module) {
-    std::vector<std::string> names = {"PostEventClass"};
-    for (int number = 0; number < 100; ++number) {
-        names.push_back("WindowClass_" + std::to_string(number));
-    }
+    standin::WindowClasses classes;
+    classes.SetImage(standin::RangeOf(module));
+    classes.LearnFromAtoms(module);
     std::vector<std::string> registered;
-    for (const std::string& name : names) {
-        WNDCLASSA cls = {};
-        if (GetClassInfoA(module, name.c_str(), &cls)) {
-            registered.push_back(name);
-        }
+    for (const standin::LeftClass& cls : classes.StillRegistered()) {
+        registered.push_back(cls.name);
     }
     return registered;
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "box_watcher.h"
-#include "dll_risks.h"
+#include "doctor/dll_risks.h"
 #include "support/example_record.h"
 #include "support/monitor_closer.h"
 #include "support/plugin_library.h"
