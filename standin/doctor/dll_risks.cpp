@@ -55,18 +55,23 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::vector<std::string> ImportedNames(HMODULE module) {
-    std::vector<std::string> names;
+const IMAGE_DATA_DIRECTORY* ImageDirectory(HMODULE module, int index) {
     auto* base = reinterpret_cast<const char*>(module);
     auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0) {
+    const IMAGE_DATA_DIRECTORY* directory = &nt->OptionalHeader.DataDirectory[index];
+    return directory->VirtualAddress != 0 ? directory : nullptr;
+}
+
+std::vector<std::string> ImportedNames(HMODULE module) {
+    std::vector<std::string> names;
+    const IMAGE_DATA_DIRECTORY* directory = ImageDirectory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+    if (directory == nullptr) {
         return names;
     }
+    auto* base = reinterpret_cast<const char*>(module);
     for (auto* entry =
-             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory->VirtualAddress);
          entry->Name != 0; ++entry) {
         names.emplace_back(base + entry->Name);
     }

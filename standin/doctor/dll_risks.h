@@ -9,6 +9,10 @@
 
 namespace standin {
 
+// Directory index (IMAGE_DIRECTORY_ENTRY_...) of a loaded image, or null when
+// the image has none.
+const IMAGE_DATA_DIRECTORY* ImageDirectory(HMODULE module, int index);
+
 // The DLL names in a loaded image's import directory, as written there.
 std::vector<std::string> ImportedNames(HMODULE module);
 

@@ -40,14 +40,12 @@ bool ImportClosure::Contains(const std::string& name) const {
 
 std::vector<std::string> ForwardedNames(HMODULE module) {
     std::vector<std::string> names;
-    auto* base = reinterpret_cast<const char*>(module);
-    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    if (directory.VirtualAddress == 0) {
+    const IMAGE_DATA_DIRECTORY* found = ImageDirectory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+    if (found == nullptr) {
         return names;
     }
+    const IMAGE_DATA_DIRECTORY& directory = *found;
+    auto* base = reinterpret_cast<const char*>(module);
     auto* exports =
         reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
     auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
