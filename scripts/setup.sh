@@ -3,9 +3,14 @@
 # cross-compilers, Wine (32-bit, and 64-bit for the WoW64 configurations of
 # scripts/wine-config.sh), Xvfb, CMake and GoogleTest's sources, for the second
 # build and the checks clang, lld, clang-tidy and clang-format, and zip for the
-# release (scripts/release.sh).
+# release (scripts/release.sh); on a kernel that starts no 32-bit program,
+# qemu-user to run Wine's 32-bit loader (scripts/emulation.sh).
 # Idempotent: does nothing when everything is already there.
 set -euo pipefail
+
+. "$(dirname "$0")/emulation.sh"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 wine64 libwine:amd64 libwine:i386 xvfb xauth
           cmake googletest clang lld clang-tidy clang-format zip)
@@ -14,10 +19,11 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    emulation_setup "$sudo"
+    exit
+fi
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "setup: installing ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
@@ -41,3 +47,4 @@ if ! apt_install; then
     echo "setup: installing from $release alone, so both architectures agree"
     apt_install -t "$release"
 fi
+emulation_setup "$sudo"

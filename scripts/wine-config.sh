@@ -20,6 +20,8 @@
 
 wine_config_names="win32 wow64 wow64-new"
 
+. "$(dirname "${BASH_SOURCE[0]}")/emulation.sh"
+
 # Runs a Windows program with the loader of the configuration in use (set by
 # wine_config_use; Debian's wine when none is).
 wine_run() {
@@ -105,6 +107,7 @@ wine_new_wow64_tree() {
 wine_config_use() {
     local name="$1" build="$2"
     export DOVEMARL_WINE_CONFIG="$name"
+    emulation_use "$build" || return 1
     case "$name" in
     win32 | wow64)
         if ! wine_machine_runs_32bit; then
