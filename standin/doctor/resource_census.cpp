@@ -186,7 +186,10 @@ Census TakeCensus() {
 std::string ModulePathAt(const void* address) {
     HMODULE module = nullptr;
     char path[MAX_PATH] = "";
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+    // A null address is in no module, but the system answers a null name with
+    // the program's own module, address flag or not.
+    if (address == nullptr ||
+        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             static_cast<const char*>(address), &module) ||
         GetModuleFileNameA(module, path, MAX_PATH) == 0) {
