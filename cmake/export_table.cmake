@@ -6,11 +6,8 @@ cmake_minimum_required(VERSION 3.25)
 # dlltool writes the table as assembly and assembles it; it is told to keep
 # that assembly (-n -n, under the temporary prefix given with -t), whose time
 # stamp line is then set to 0 and which is assembled again into OUT.
-foreach(var DLLTOOL ASSEMBLER DEF OUT)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "export_table.cmake: -D${var}=... is missing")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/require_defined.cmake)
+require_defined(DLLTOOL ASSEMBLER DEF OUT)
 
 set(prefix "${OUT}.")
 set(assembly "${prefix}c.s")

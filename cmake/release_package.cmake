@@ -11,11 +11,8 @@ cmake_minimum_required(VERSION 3.25)
 # is made: the files go in in a fixed order, each with the commit's time (in
 # UTC) and the same permissions, without directory entries and without the
 # extra fields that would record their owner or access times.
-foreach(var SOURCE DLL HOST QUERY VERSION COMMIT TIME OUT)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "release_package.cmake: -D${var}=... is missing")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/require_defined.cmake)
+require_defined(SOURCE DLL HOST QUERY VERSION COMMIT TIME OUT)
 if(NOT VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
     message(FATAL_ERROR "release_package.cmake: '${VERSION}' is not a version (1.2.3)")
 endif()

@@ -8,18 +8,25 @@
 #                                                       (win32, wow64, wow64-new)
 set -euo pipefail
 
+# Runs a step (a command and its arguments) and says how it ended and how long
+# it took; a failed step's NAME is added to failed.
+failed=()
+timed_step() {
+    local what="$1" name="$2" start=$SECONDS
+    shift 2
+    if "$@"; then
+        echo "== test.sh: $what $name passed in $((SECONDS - start)) s"
+    else
+        echo "== test.sh: $what $name FAILED after $((SECONDS - start)) s"
+        failed+=("$name")
+    fi
+}
+
 if [ "${1:-}" = --all-compilers ]; then
     shift
-    failed=()
     for preset in mingw clang ubsan; do
         echo "== test.sh: preset $preset"
-        start=$SECONDS
-        if PRESET="$preset" "$0" "$@"; then
-            echo "== test.sh: preset $preset passed in $((SECONDS - start)) s"
-        else
-            echo "== test.sh: preset $preset FAILED after $((SECONDS - start)) s"
-            failed+=("$preset")
-        fi
+        timed_step preset "$preset" env PRESET="$preset" "$0" "$@"
     done
     [ ${#failed[@]} -eq 0 ] || { echo "== test.sh: failed: ${failed[*]}"; exit 1; }
     exit 0
@@ -30,26 +37,25 @@ prepare_wine_build
 configs="$(wine_configs_for test)"
 cd "$root"
 
-# Each configuration in a session of its own; the output says which one ran.
-failed=()
+# The suite in configuration CONFIG, in a session of its own (a subshell, so
+# that the session ends with it; set -e does not hold inside a tested step:
+# each step says so).
+run_config() (
+    local config="$1"
+    shift
+    trap wine_session_stop EXIT
+    wine_config_skips "$config" "$root/tests/new_wow64_skips.txt" || exit 1
+    wine_session_start "$build" "$config" || exit 1
+    if [ -n "$wine_skipped_entries" ]; then
+        ctest --preset "$preset" -E "$wine_skipped_entries" "$@"
+    else
+        ctest --preset "$preset" "$@"
+    fi
+)
+
+# The output says which configuration ran.
 for config in $configs; do
     echo "== test.sh: Windows configuration $config: $(wine_config_describe "$config")"
-    start=$SECONDS
-    # (set -e does not hold inside a tested subshell: each step says so.)
-    if (
-        trap wine_session_stop EXIT
-        wine_config_skips "$config" "$root/tests/new_wow64_skips.txt" || exit 1
-        wine_session_start "$build" "$config" || exit 1
-        if [ -n "$wine_skipped_entries" ]; then
-            ctest --preset "$preset" -E "$wine_skipped_entries" "$@"
-        else
-            ctest --preset "$preset" "$@"
-        fi
-    ); then
-        echo "== test.sh: configuration $config passed in $((SECONDS - start)) s"
-    else
-        echo "== test.sh: configuration $config FAILED after $((SECONDS - start)) s"
-        failed+=("$config")
-    fi
+    timed_step configuration "$config" run_config "$config" "$@"
 done
 [ ${#failed[@]} -eq 0 ] || { echo "== test.sh: failed in: ${failed[*]}"; exit 1; }

@@ -47,13 +47,31 @@ bool Listed(const std::vector<DWORD>& ids, DWORD id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-void RegisterTestClass() {
+ATOM RegisterNamedClass(const char* name, WNDPROC procedure, HINSTANCE instance) {
     WNDCLASSA cls = {};
-    cls.lpfnWndProc = TestProcedure;
-    cls.hInstance = GetModuleHandleA(nullptr);
-    cls.lpszClassName = TestClass;
-    ASSERT_NE(RegisterClassA(&cls), 0) << "error " << GetLastError();
+    cls.lpfnWndProc = procedure;
+    cls.hInstance = instance;
+    cls.lpszClassName = name;
+    return RegisterClassA(&cls);
 }
+
+void RegisterTestClass() {
+    ASSERT_NE(RegisterNamedClass(TestClass, TestProcedure, GetModuleHandleA(nullptr)), 0)
+        << "error " << GetLastError();
+}
+
+// Stands for an unloaded plug-in's instance: a granule of address space of its
+// own, as an image has, since Wine tells local classes apart by the 64 KB
+// granule.
+struct GoneInstance {
+    void* base = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
+    GoneInstance() = default;
+    GoneInstance(const GoneInstance&) = delete;
+    GoneInstance& operator=(const GoneInstance&) = delete;
+    ~GoneInstance() { VirtualFree(base, 0, MEM_RELEASE); }
+    HINSTANCE Instance() const { return static_cast<HINSTANCE>(base); }
+    ImageRange Image() const { return {static_cast<const char*>(base), 1}; }
+};
 
 } // namespace
 
@@ -207,18 +225,13 @@ TEST(WindowClasses, LearnedFromWindowsAndFoundWhileRegistered) {
 // the atom table; a global class, which answers for any instance, is not
 // taken for that instance's.
 TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
-    // Stands for an unloaded plug-in's instance: a granule of its own, as an
-    // image has, since Wine tells local classes apart by the 64 KB granule.
-    void* fakeModule = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
-    ASSERT_NE(fakeModule, nullptr);
-    auto* instance = static_cast<HINSTANCE>(fakeModule);
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = TestProcedure;
-    cls.hInstance = instance;
-    cls.lpszClassName = TestClass;
-    ASSERT_NE(RegisterClassA(&cls), 0) << "error " << GetLastError();
+    GoneInstance gone;
+    ASSERT_NE(gone.base, nullptr);
+    HINSTANCE instance = gone.Instance();
+    ASSERT_NE(RegisterNamedClass(TestClass, TestProcedure, instance), 0)
+        << "error " << GetLastError();
     WindowClasses classes;
-    classes.SetImage({static_cast<const char*>(fakeModule), 1});
+    classes.SetImage(gone.Image());
     classes.LearnFromAtoms(instance);
     EXPECT_EQ(classes.Known(), 1u);
     std::vector<LeftClass> left = classes.StillRegistered();
@@ -227,7 +240,6 @@ TEST(WindowClasses, LearnedFromAtomsWithoutAWindow) {
     EXPECT_EQ(left[0].procedure, reinterpret_cast<const void*>(TestProcedure));
     EXPECT_TRUE(UnregisterClassA(TestClass, instance));
     EXPECT_EQ(classes.StillRegistered().size(), 0u);
-    VirtualFree(fakeModule, 0, MEM_RELEASE);
 }
 
 // The closure of a DLL's imports reaches the imports of its imports and the
@@ -292,18 +304,14 @@ TEST(WindowClasses, AUnicodeClassIsFoundWithItsProcedure) {
 // to DefWindowProcA, as Dovemarl.dll leaves the classes of windows that
 // outlive it, is a note; in the image, a fault. Both are written to the log.
 TEST(LeftClasses, HandedToTheSystemANoteInTheImageAFault) {
-    void* fakeModule = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
-    ASSERT_NE(fakeModule, nullptr);
-    auto* instance = static_cast<HINSTANCE>(fakeModule);
-    WNDCLASSA handed = {};
-    handed.lpfnWndProc = DefWindowProcA;
-    handed.hInstance = instance;
-    handed.lpszClassName = "CensusTestHandedOver";
-    ASSERT_NE(RegisterClassA(&handed), 0) << "error " << GetLastError();
-    WNDCLASSA own = handed;
-    own.lpfnWndProc = TestProcedure;
-    own.lpszClassName = TestClass;
-    ASSERT_NE(RegisterClassA(&own), 0) << "error " << GetLastError();
+    constexpr char HandedClass[] = "CensusTestHandedOver";
+    GoneInstance gone;
+    ASSERT_NE(gone.base, nullptr);
+    HINSTANCE instance = gone.Instance();
+    ASSERT_NE(RegisterNamedClass(HandedClass, DefWindowProcA, instance), 0)
+        << "error " << GetLastError();
+    ASSERT_NE(RegisterNamedClass(TestClass, TestProcedure, instance), 0)
+        << "error " << GetLastError();
 
     char folder[MAX_PATH] = "";
     GetTempPathA(MAX_PATH, folder);
@@ -314,7 +322,7 @@ TEST(LeftClasses, HandedToTheSystemANoteInTheImageAFault) {
         // The image stands for the unloaded plug-in: the reservation (the
         // instance) and, for the procedure, this program's code.
         WindowClasses classes;
-        ImageRange image = {static_cast<const char*>(fakeModule), 1};
+        ImageRange image = gone.Image();
         classes.SetImage(image);
         classes.LearnFromAtoms(instance);
         ReportLeftClasses(classes, image, log, "fault", true);
@@ -323,9 +331,8 @@ TEST(LeftClasses, HandedToTheSystemANoteInTheImageAFault) {
     std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     file.close();
     DeleteFileA(path.c_str());
-    UnregisterClassA(handed.lpszClassName, instance);
+    UnregisterClassA(HandedClass, instance);
     UnregisterClassA(TestClass, instance);
-    VirtualFree(fakeModule, 0, MEM_RELEASE);
 
     EXPECT_NE(lines.find("note window class 'CensusTestHandedOver' stays registered under the "
                          "unloaded image's instance"),

@@ -5,11 +5,8 @@ cmake_minimum_required(VERSION 3.25)
 # against the sources by building it. Prints both files' SHA-256.
 #   cmake -DDLL=... -DSOURCE=... -DWORK=... -DTOOLCHAIN=... -DGENERATOR=...
 #         -DBUILD_TYPE=... -DTRAP_UNDEFINED=ON|OFF -P check_reproducible.cmake
-foreach(var DLL SOURCE WORK TOOLCHAIN GENERATOR BUILD_TYPE TRAP_UNDEFINED)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "check_reproducible.cmake: -D${var}=... is missing")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/require_defined.cmake)
+require_defined(DLL SOURCE WORK TOOLCHAIN GENERATOR BUILD_TYPE TRAP_UNDEFINED)
 
 # A clean start: the copy of the sources and its build folder.
 set(copy "${WORK}/source")

@@ -8,11 +8,8 @@ cmake_minimum_required(VERSION 3.25)
 # umask and zip options in the environment, must give the same bytes.
 #   cmake -DPACKAGER=... -DSOURCE=... -DDLL=... -DHOST=... -DQUERY=... -DVERSION=...
 #         -DWINE=... -DWORK=... -P check_release_package.cmake
-foreach(var PACKAGER SOURCE DLL HOST QUERY VERSION WINE WORK)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "check_release_package.cmake: -D${var}=... is missing")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/require_defined.cmake)
+require_defined(PACKAGER SOURCE DLL HOST QUERY VERSION WINE WORK)
 include(${CMAKE_CURRENT_LIST_DIR}/../host/host_run.cmake)
 
 # A made-up commit, and a time with hours, minutes and seconds (even: a zip

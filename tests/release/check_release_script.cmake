@@ -5,11 +5,8 @@ cmake_minimum_required(VERSION 3.25)
 # a new file in a new folder (which the build's source globs would take in),
 # and that file staged.
 #   cmake -DSCRIPT=... -DWORK=... -P check_release_script.cmake
-foreach(var SCRIPT WORK)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "check_release_script.cmake: -D${var}=... is missing")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/require_defined.cmake)
+require_defined(SCRIPT WORK)
 find_program(GIT git REQUIRED)
 
 set(repository "${WORK}/repository")
