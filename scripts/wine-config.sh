@@ -138,12 +138,17 @@ wine_config_use() {
     esac
 }
 
+# The system folder of 32-bit programs in the prefix of the configuration in
+# use: SysWOW64 in a 64-bit prefix.
+wine_32bit_system_folder() {
+    if [ "$WINEARCH" = win64 ]; then echo syswow64; else echo system32; fi
+}
+
 # Whether the configuration in use starts a 32-bit Windows program in the
 # prefix $WINEPREFIX (its server running); says why not when it does not.
 # The program is the prefix's own 32-bit command interpreter.
 wine_config_check() {
-    local program='C:\windows\system32\cmd.exe' status=0
-    [ "$WINEARCH" = win64 ] && program='C:\windows\syswow64\cmd.exe'
+    local program="C:\\windows\\$(wine_32bit_system_folder)\\cmd.exe" status=0
     wine_run "$program" /c exit 37 >/dev/null 2>&1 </dev/null || status=$?
     [ "$status" -eq 37 ] && return 0
     echo "wine-session: configuration $DOVEMARL_WINE_CONFIG cannot start a 32-bit Windows" \

@@ -24,16 +24,29 @@ wine_prefix_settings() {
     fi
 }
 
+# Whether the prefix $WINEPREFIX has its 32-bit programs: one made while
+# none could start lacks them (the 32-bit half of Wine's set-up died), and
+# would stay broken once 32-bit programs start.
+wine_prefix_complete() {
+    [ -f "$WINEPREFIX/drive_c/windows/$(wine_32bit_system_folder)/cmd.exe" ]
+}
+
 # Makes the prefix $WINEPREFIX on first use and brings it up to date when the
 # settings changed since: the settings last applied are kept in the prefix and
-# compared with the current ones. Argument: as for wine_prefix_settings.
+# compared with the current ones, and are recorded only in a complete prefix.
+# An incomplete prefix is made again. Argument: as for wine_prefix_settings.
 # Ends with no wineserver of the prefix running.
 wine_prefix_prepare() {
     local applied="$WINEPREFIX/.dovemarl-settings.reg"
     local wanted
     wanted="$(wine_prefix_settings "$@")"
-    if [ -f "$applied" ] && [ "$(cat "$applied")" = "$wanted" ]; then
-        return 0
+    if wine_prefix_complete; then
+        if [ -f "$applied" ] && [ "$(cat "$applied")" = "$wanted" ]; then
+            return 0
+        fi
+    elif [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
     fi
     mkdir -p "$WINEPREFIX"
     wine_run wineboot --init >/dev/null 2>&1 </dev/null || true
@@ -41,5 +54,9 @@ wine_prefix_prepare() {
     printf '%s\n' "$wanted" >"$reg"
     wine_run regedit /S "$reg" >/dev/null 2>&1 </dev/null
     wineserver -w
-    mv "$reg" "$applied"
+    if wine_prefix_complete; then
+        mv "$reg" "$applied"
+    else
+        rm -f "$reg"
+    fi
 }
