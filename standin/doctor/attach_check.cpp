@@ -11,6 +11,7 @@
 #include "dll_risks.h"
 #include "entry_point_loads.h"
 #include "import_closure.h"
+#include "load_notifications.h"
 #include "left_classes.h"
 #include "lifecycle_checks.h"
 #include "resource_census.h"
@@ -70,10 +71,10 @@ void ReportIndirect(const ImportClosure& closure, LifecycleLog& log, std::set<st
 }
 
 // The DLLs that came with the load: the plug-in's imports not yet loaded,
-// their own imports, and any DLL an entry point loaded.
+// their own imports, and any DLL an entry point loaded, kept or freed again.
 void ReportLoaded(const std::set<std::string>& before, const ImageRange& plugin,
-                  const ImportClosure& closure, LifecycleLog& log,
-                  const std::set<std::string>& named) {
+                  const ImportClosure& closure, const std::vector<LoadNotice>& notices,
+                  LifecycleLog& log, const std::set<std::string>& named) {
     std::vector<ModuleEntry> fresh;
     std::string list;
     for (const ModuleEntry& module : Modules()) {
@@ -84,8 +85,15 @@ void ReportLoaded(const std::set<std::string>& before, const ImageRange& plugin,
         bool system = InSystemFolder(module.path);
         list += (list.empty() ? "" : ", ") + module.name + (system ? "" : " (" + module.path + ")");
     }
+    std::vector<LoadNotice> freed = LoadedAndUnloaded(notices);
+    for (const LoadNotice& dll : freed) {
+        list += (list.empty() ? "" : ", ") + dll.name + " (freed again)";
+    }
     log.Figure("loaded during attach: " + (list.empty() ? std::string("nothing new") : list));
     for (const std::string& fault : JudgeLoadedDuringAttach(fresh, closure, named)) {
+        log.Fault(fault);
+    }
+    for (const std::string& fault : JudgeFreedDuringAttach(freed, fresh, closure)) {
         log.Fault(fault);
     }
 }
@@ -105,7 +113,9 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
     std::set<std::string> modulesBefore = ModulePaths();
 
     log.Step("load");
+    LoadRecorder loads;
     HMODULE plugin = LoadLibraryA(request.plugin.c_str());
+    loads.Stop();
     made.StopHook();
     if (plugin == nullptr) {
         log.Fault("cannot be loaded (error " + std::to_string(GetLastError()) + ")");
@@ -122,7 +132,7 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log) {
     std::set<std::string> named;
     ReportImports(plugin, log, named);
     ReportIndirect(closure, log, named);
-    ReportLoaded(modulesBefore, image, closure, log, named);
+    ReportLoaded(modulesBefore, image, closure, loads.Notices(), log, named);
 
     std::string windows;
     for (const WindowEntry& window : Windows()) {

@@ -57,4 +57,18 @@ std::vector<std::string> JudgeLoadedDuringAttach(const std::vector<ModuleEntry>&
     return faults;
 }
 
+std::vector<std::string> JudgeFreedDuringAttach(const std::vector<LoadNotice>& freed,
+                                                const std::vector<ModuleEntry>& fresh,
+                                                const ImportClosure& closure) {
+    std::vector<std::string> faults;
+    for (const LoadNotice& dll : freed) {
+        std::string risk = KnownRisk(dll.name);
+        faults.push_back(dll.name + " was loaded during attach and freed again before the load " +
+                         "returned: " + Loader(fresh, closure) +
+                         "; its attach and detach ran under the lock too, which can hang the host" +
+                         (risk.empty() ? "" : "; " + risk));
+    }
+    return faults;
+}
+
 } // namespace standin

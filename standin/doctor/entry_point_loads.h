@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "import_closure.h"
+#include "load_notifications.h"
 #include "resource_census.h"
 
 namespace standin {
@@ -20,5 +21,12 @@ namespace standin {
 std::vector<std::string> JudgeLoadedDuringAttach(const std::vector<ModuleEntry>& fresh,
                                                  const ImportClosure& closure,
                                                  const std::set<std::string>& named);
+
+// freed: the DLLs loaded and freed again during the load (see
+// load_notifications.h), which only an entry point can have done. One fault
+// each.
+std::vector<std::string> JudgeFreedDuringAttach(const std::vector<LoadNotice>& freed,
+                                                const std::vector<ModuleEntry>& fresh,
+                                                const ImportClosure& closure);
 
 } // namespace standin

@@ -15,6 +15,9 @@ int RunCheck(const std::string& name, const CheckRequest& request, LifecycleLog&
     if (name == "run-unload") {
         return CheckRunAndUnload(request, log);
     }
+    if (name == "run-cycles") {
+        return CheckRunCycles(request, log);
+    }
     return 1;
 }
 

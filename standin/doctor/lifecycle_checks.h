@@ -21,10 +21,12 @@ int CheckAttach(const CheckRequest& request, LifecycleLog& log);
 int CheckLoadCycles(const CheckRequest& request, LifecycleLog& log);
 // One full run, then an unload from another thread; what is left behind.
 int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log);
+// Full runs again and again, and the growth per run.
+int CheckRunCycles(const CheckRequest& request, LifecycleLog& log);
 
 // Names the checks go by on the command line, in the order the doctor runs
 // them; RunCheck runs one by name (1 for an unknown name).
-inline constexpr const char* CheckNames[] = {"attach", "load-cycles", "run-unload"};
+inline constexpr const char* CheckNames[] = {"attach", "load-cycles", "run-unload", "run-cycles"};
 int RunCheck(const std::string& name, const CheckRequest& request, LifecycleLog& log);
 
 } // namespace standin

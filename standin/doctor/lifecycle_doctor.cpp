@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -16,7 +17,6 @@ namespace standin {
 namespace {
 
 constexpr DWORD PollMs = 50;
-constexpr auto CheckCount = static_cast<unsigned>(std::size(CheckNames));
 
 std::string Here() {
     char path[MAX_PATH] = "";
@@ -24,7 +24,7 @@ std::string Here() {
     return path;
 }
 
-std::string ResultPath(const char* check) {
+std::string ResultPath(const std::string& check) {
     char folder[MAX_PATH] = "";
     GetTempPathA(MAX_PATH, folder);
     return std::string(folder) + "standin-lifecycle-" + std::to_string(GetCurrentProcessId()) +
@@ -44,7 +44,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
-CheckOutcome RunOne(const char* check, const std::string& plugin, int cycles) {
+CheckOutcome RunOne(const std::string& check, const std::string& plugin, int cycles) {
     std::string result = ResultPath(check);
     DeleteFileA(result.c_str());
     std::string command = "\"";
@@ -105,12 +105,32 @@ std::string Title(const std::string& check, int cycles) {
     if (check == "load-cycles") {
         return "[load-cycles] " + std::to_string(cycles) + " loads and unloads without a call";
     }
-    return "[run-unload] one full run, then the unload from another thread";
+    if (check == "run-unload") {
+        return "[run-unload] one full run, then the unload from another thread";
+    }
+    return "[run-cycles] full runs again and again, each with its load and unload";
 }
 
 } // namespace
 
-int RunLifecycleDoctor(const std::string& plugin, int cycles) {
+std::vector<std::string> CheckList(const std::string& list) {
+    std::vector<std::string> named;
+    for (size_t at = 0; at <= list.size();) {
+        size_t comma = std::min(list.find(',', at), list.size());
+        named.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    std::vector<std::string> checks;
+    for (const char* check : CheckNames) {
+        if (std::find(named.begin(), named.end(), check) != named.end()) {
+            checks.push_back(check);
+        }
+    }
+    return checks.size() == named.size() ? checks : std::vector<std::string>{};
+}
+
+int RunLifecycleDoctor(const std::string& plugin, int cycles,
+                       const std::vector<std::string>& checks) {
     char full[MAX_PATH] = "";
     if (GetFullPathNameA(plugin.c_str(), MAX_PATH, full, nullptr) == 0 ||
         GetFileAttributesA(full) == INVALID_FILE_ATTRIBUTES) {
@@ -120,7 +140,12 @@ int RunLifecycleDoctor(const std::string& plugin, int cycles) {
     std::printf("lifecycle check of %s\n", full);
     std::fflush(stdout);
     std::vector<std::string> faults;
-    for (const char* check : CheckNames) {
+    std::vector<std::string> run(std::begin(CheckNames), std::end(CheckNames));
+    if (!checks.empty()) {
+        run = checks;
+    }
+    std::string checkCount = std::to_string(run.size()) + (run.size() == 1 ? " check" : " checks");
+    for (const std::string& check : run) {
         DWORD start = GetTickCount();
         CheckOutcome outcome = RunOne(check, full, cycles);
         std::printf("%s (%lu ms)\n", Title(check, cycles).c_str(), GetTickCount() - start);
@@ -129,7 +154,7 @@ int RunLifecycleDoctor(const std::string& plugin, int cycles) {
         }
         for (const std::string& fault : outcome.faults) {
             std::printf("    FAULT: %s\n", fault.c_str());
-            faults.push_back(std::string(check) + ": " + fault);
+            faults.push_back(check + ": " + fault);
         }
         std::fflush(stdout);
     }
@@ -137,10 +162,10 @@ int RunLifecycleDoctor(const std::string& plugin, int cycles) {
         std::printf("lifecycle fault: %s\n", fault.c_str());
     }
     if (faults.empty()) {
-        std::printf("lifecycle: sound (%u checks, no fault)\n", CheckCount);
+        std::printf("lifecycle: sound (%s, no fault)\n", checkCount.c_str());
     } else {
-        std::printf("lifecycle: %u fault(s) in %u checks\n", static_cast<unsigned>(faults.size()),
-                    CheckCount);
+        std::printf("lifecycle: %u fault(s) in %s\n", static_cast<unsigned>(faults.size()),
+                    checkCount.c_str());
     }
     std::fflush(stdout);
     return faults.empty() ? AllAsExpected : LifecycleFaults;

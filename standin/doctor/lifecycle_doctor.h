@@ -5,11 +5,18 @@
 // step of a check has a time-out. Prints what each check measured, one line
 // per fault and a summary line, and returns the exit status.
 #include <string>
+#include <vector>
 
 namespace standin {
 
 inline constexpr int DefaultCycles = 20;
 
-int RunLifecycleDoctor(const std::string& plugin, int cycles);
+// Runs the checks named in checks (every check when it is empty).
+int RunLifecycleDoctor(const std::string& plugin, int cycles,
+                       const std::vector<std::string>& checks);
+
+// The check names of a comma-separated list, in the doctor's order; empty
+// when the list names one that does not exist.
+std::vector<std::string> CheckList(const std::string& list);
 
 } // namespace standin

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "pooled_resources.h"
+
 namespace standin {
 
 namespace {
@@ -115,17 +117,44 @@ std::vector<HWND> MessageOnlyWindows() {
 
 } // namespace
 
-int CountHandles() {
-    int count = 0;
+std::vector<HANDLE> OpenHandles() {
+    std::vector<HANDLE> handles;
     uintptr_t highest = 0;
     for (uintptr_t value = HandleStep; value <= highest + HandleProbeBeyond; value += HandleStep) {
         DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
+            handles.push_back(reinterpret_cast<HANDLE>(value));
             highest = value;
         }
     }
-    return count;
+    return handles;
+}
+
+int CountHandles() {
+    return static_cast<int>(OpenHandles().size());
+}
+
+std::string HandleKind(HANDLE handle) {
+    // Through ntdll: kernel32 has no call that names an object's kind. The
+    // answer begins with the name as a UNICODE_STRING.
+    using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    static auto query = reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    constexpr ULONG ObjectTypeInformation = 2;
+    alignas(8) char answer[512] = {};
+    if (query == nullptr ||
+        query(handle, ObjectTypeInformation, answer, sizeof answer, nullptr) != 0) {
+        return "unknown";
+    }
+    USHORT bytes = 0;
+    const wchar_t* name = nullptr;
+    std::memcpy(&bytes, answer, sizeof bytes);
+    std::memcpy(&name, answer + sizeof(void*), sizeof name);
+    std::string kind;
+    for (USHORT i = 0; name != nullptr && i < bytes / sizeof(wchar_t); ++i) {
+        kind += static_cast<char>(name[i] < 0x80 ? name[i] : '?');
+    }
+    return kind;
 }
 
 std::vector<DWORD> ThreadIds() {
@@ -173,13 +202,23 @@ std::vector<WindowEntry> Windows() {
 Census TakeCensus() {
     Census census;
     // Handles first: the other counts open and close snapshot handles.
-    census.handles = CountHandles();
+    std::vector<HANDLE> handles = OpenHandles();
+    census.handles = static_cast<int>(handles.size());
+    for (HANDLE handle : handles) {
+        ++census.handleKinds[HandleKind(handle)];
+    }
     census.threads = static_cast<int>(ThreadIds().size());
     TopCount top;
     EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&top));
     census.topWindows = top.top;
     census.messageWindows = static_cast<int>(MessageOnlyWindows().size());
     census.modules = static_cast<int>(Modules().size());
+    census.committedKiB = CommittedPrivateKiB();
+    census.heaps = CountHeaps();
+    census.tlsSlot = FirstFreeTlsSlot();
+    census.flsSlot = FirstFreeFlsSlot();
+    census.atoms = CountGlobalAtoms();
+    census.gdiObjects = CountGdiObjects();
     return census;
 }
 

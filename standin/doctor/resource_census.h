@@ -6,6 +6,7 @@
 // HWND_MESSAGE, which EnumWindows does not list).
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,26 @@ struct WindowEntry {
 
 struct Census {
     int handles = 0;
+    std::map<std::string, int> handleKinds; // by the kind of object: "Event", "Thread"
+
     int threads = 0;
     int topWindows = 0;
     int messageWindows = 0;
     int modules = 0;
+    // From the system's pools (see pooled_resources.h).
+    int committedKiB = 0;
+    int heaps = 0;
+    int tlsSlot = 0; // the first free one
+    int flsSlot = 0;
+    int atoms = 0;
+    int gdiObjects = 0;
 };
 
 // Valid handle values of this process, found by asking for each one's flags.
 int CountHandles();
+std::vector<HANDLE> OpenHandles();
+// The kind of object a handle is open to ("Event"), as the system names it.
+std::string HandleKind(HANDLE handle);
 std::vector<DWORD> ThreadIds();
 std::vector<ModuleEntry> Modules();
 // Every window of this process: top-level, message-only and their children.

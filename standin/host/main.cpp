@@ -2,7 +2,7 @@
 // contract (include/dovemarl/plugin_contract.h) for any plug-in:
 //
 //   standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]
-//   standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]
+//   standin-host.exe --lifecycle [--cycles N] [--checks A,B] [PLUGIN.dll]
 //   standin-host.exe --version
 //
 // It opens a game window, loads the plug-in (Dovemarl.dll beside the host by
@@ -57,8 +57,9 @@ struct Options {
     std::string pictures = DefaultPictures;
     bool lifecycle = false;
     int cycles = DefaultCycles;
-    std::string check;  // a lifecycle check process: the check's name
-    std::string result; // and the file it writes
+    std::vector<std::string> checks; // of the doctor, all when empty
+    std::string check;               // a lifecycle check process: the check's name
+    std::string result;              // and the file it writes
 };
 
 std::string HostFolder() {
@@ -81,6 +82,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (std::strcmp(argv[i], "--cycles") == 0 && i + 1 < argc) {
             options.cycles = std::atoi(argv[++i]);
             if (options.cycles < 2) {
+                return false;
+            }
+        } else if (std::strcmp(argv[i], "--checks") == 0 && i + 1 < argc) {
+            options.checks = CheckList(argv[++i]);
+            if (options.checks.empty()) {
                 return false;
             }
         } else if (std::strcmp(argv[i], "--lifecycle-check") == 0 && i + 1 < argc) {
@@ -156,12 +162,12 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::printf("usage: standin-host.exe [--auto] [--pictures FOLDER] [PLUGIN.dll]\n"
-                    "       standin-host.exe --lifecycle [--cycles N] [PLUGIN.dll]\n"
+                    "       standin-host.exe --lifecycle [--cycles N] [--checks A,B] [PLUGIN.dll]\n"
                     "       standin-host.exe --version\n");
         return CannotRun;
     }
     if (options.lifecycle) {
-        return RunLifecycleDoctor(options.plugin, options.cycles);
+        return RunLifecycleDoctor(options.plugin, options.cycles, options.checks);
     }
     if (!options.check.empty()) {
         LifecycleLog log(options.result);

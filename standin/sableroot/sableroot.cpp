@@ -29,10 +29,58 @@ RECT GameRect(const GameInfo* info) {
 }
 
 // getgametitle's answer stays readable after the call: each thread has its
-// own buffer, valid until that thread asks again.
-thread_local char TitleBuffer[512];
+// own buffer, valid until that thread asks again. The buffers live in a heap
+// of the library's own, under a TLS slot of its own: a thread's buffer goes
+// when the thread ends, and every buffer with the heap when the library is
+// unloaded, so that nothing of a query outlives the library. (A thread_local
+// would not do: its runtime keeps per-thread records, each holding handles,
+// for every thread still alive at the unload.)
+constexpr DWORD TitleCapacity = 512;
+DWORD TitleSlot = TLS_OUT_OF_INDEXES;
+HANDLE TitleHeap = nullptr;
+char NoTitle[1] = "";
+
+char* TitleBuffer() {
+    if (TitleSlot == TLS_OUT_OF_INDEXES || TitleHeap == nullptr) {
+        return NoTitle;
+    }
+    auto* buffer = static_cast<char*>(TlsGetValue(TitleSlot));
+    if (buffer == nullptr) {
+        buffer = static_cast<char*>(HeapAlloc(TitleHeap, 0, TitleCapacity));
+        if (buffer == nullptr) {
+            return NoTitle;
+        }
+        TlsSetValue(TitleSlot, buffer);
+    }
+    return buffer;
+}
 
 } // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        TitleSlot = TlsAlloc();
+        TitleHeap = HeapCreate(0, 0, 0);
+        break;
+    case DLL_THREAD_DETACH:
+        if (TitleSlot != TLS_OUT_OF_INDEXES && TitleHeap != nullptr) {
+            HeapFree(TitleHeap, 0, TlsGetValue(TitleSlot));
+        }
+        break;
+    case DLL_PROCESS_DETACH:
+        if (TitleHeap != nullptr) {
+            HeapDestroy(TitleHeap);
+        }
+        if (TitleSlot != TLS_OUT_OF_INDEXES) {
+            TlsFree(TitleSlot);
+        }
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
 
 extern "C" {
 
@@ -67,11 +115,15 @@ __declspec(dllexport) int32_t __stdcall getgamepid(const GameInfo* info) {
 }
 
 __declspec(dllexport) const char* __stdcall getgametitle(const GameInfo* info) {
-    TitleBuffer[0] = '\0';
-    if (HWND window = GameWindow(info)) {
-        GetWindowTextA(window, TitleBuffer, sizeof TitleBuffer);
+    char* title = TitleBuffer();
+    if (title == NoTitle) {
+        return title;
     }
-    return TitleBuffer;
+    title[0] = '\0';
+    if (HWND window = GameWindow(info)) {
+        GetWindowTextA(window, title, TitleCapacity);
+    }
+    return title;
 }
 
 } // extern "C"

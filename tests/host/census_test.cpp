@@ -16,10 +16,12 @@
 #include "doctor/lifecycle_log.h"
 #include "doctor/resource_census.h"
 #include "doctor/window_classes.h"
+#include "host/gone_image.h"
 
 namespace {
 
 using namespace standin;
+using testing_support::GoneInstance;
 
 constexpr char TestClass[] = "CensusTestWindow";
 
@@ -59,19 +61,6 @@ void RegisterTestClass() {
     ASSERT_NE(RegisterNamedClass(TestClass, TestProcedure, GetModuleHandleA(nullptr)), 0)
         << "error " << GetLastError();
 }
-
-// Stands for an unloaded plug-in's instance: a granule of address space of its
-// own, as an image has, since Wine tells local classes apart by the 64 KB
-// granule.
-struct GoneInstance {
-    void* base = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
-    GoneInstance() = default;
-    GoneInstance(const GoneInstance&) = delete;
-    GoneInstance& operator=(const GoneInstance&) = delete;
-    ~GoneInstance() { VirtualFree(base, 0, MEM_RELEASE); }
-    HINSTANCE Instance() const { return static_cast<HINSTANCE>(base); }
-    ImageRange Image() const { return {static_cast<const char*>(base), 1}; }
-};
 
 } // namespace
 

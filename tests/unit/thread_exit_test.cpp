@@ -187,6 +187,7 @@ TEST_F(ThreadExitTest, IdleWatcherRetiresAndALaterRegistrationStartsAnother) {
     // A retired watcher's record and thread handle wait for the next
     // registration here (in the DLL its thread-detach notification frees them).
     int handlesBefore = testing_support::CountOpenHandles() - RetiredWatcherCount();
+    auto openBefore = testing_support::OpenHandles();
 
     RunOnThread([] { OnThreadExit(KeepWatcherThread, 0); });
     DWORD ended = GetTickCount();
@@ -214,7 +215,8 @@ TEST_F(ThreadExitTest, IdleWatcherRetiresAndALaterRegistrationStartsAnother) {
     })) << "threads "
         << testing_support::CountThreads() << ", expected " << threadsBefore;
     EXPECT_EQ(testing_support::CountOpenHandles() - RetiredWatcherCount(), handlesBefore)
-        << "open handles";
+        << "open handles; new: " << testing_support::DescribeHandlesNotIn(openBefore)
+        << "; retired watchers " << RetiredWatcherCount();
 }
 
 // Stops that meet watchers at every step of retiring: parked, deciding,
@@ -335,7 +337,10 @@ TEST_F(ThreadExitTest, FailedWaitDropsTheBrokenEntryAndKeepsWatching) {
     ASSERT_NE(handle, nullptr);
     CloseHandle(handle);
     healthy.End();
-    ASSERT_TRUE(WaitUntil([] { return LogSize() == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return LogSize() == 1; }))
+        << "hooks ran " << LogSize() << "; watched " << testing::PrintToString(WatcherCounts())
+        << "; still watched: broken " << WatchedThreadHandle(broken.Id()) << ", healthy "
+        << WatchedThreadHandle(healthy.Id()) << ", third " << WatchedThreadHandle(third.Id());
     EXPECT_TRUE(WaitUntil([] { return WatcherCounts() == std::vector<int>{1}; }))
         << "the broken entry is dropped, the third thread stays watched";
 

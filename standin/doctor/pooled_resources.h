@@ -1,0 +1,18 @@
+#pragma once
+// What a process takes from the system's pools without a handle to show for
+// it, counted the way Wine lets it be counted: committed private memory by a
+// walk of the address space, private heaps through GetProcessHeaps, TLS and
+// FLS slots by the index a probe allocation gets (the lowest free one, which a
+// slot never given back pushes up), global atoms by asking for the name of
+// each atom value, and GDI objects by asking the type of each handle value
+// (GetGuiResources answers 0 under Wine).
+namespace standin {
+
+int CommittedPrivateKiB();
+int CountHeaps();
+int FirstFreeTlsSlot();
+int FirstFreeFlsSlot();
+int CountGlobalAtoms();
+int CountGdiObjects();
+
+} // namespace standin
