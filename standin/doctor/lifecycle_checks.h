@@ -23,6 +23,8 @@ int CheckLoadCycles(const CheckRequest& request, LifecycleLog& log);
 int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log);
 // Full runs again and again, and the growth per run.
 int CheckRunCycles(const CheckRequest& request, LifecycleLog& log);
+inline constexpr int RunCyclesWarmUp = 1;
+inline constexpr int RunCyclesMeasured = 4;
 
 // Names the checks go by on the command line, in the order the doctor runs
 // them; RunCheck runs one by name (1 for an unknown name).

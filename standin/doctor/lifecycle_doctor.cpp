@@ -108,7 +108,10 @@ std::string Title(const std::string& check, int cycles) {
     if (check == "run-unload") {
         return "[run-unload] one full run, then the unload from another thread";
     }
-    return "[run-cycles] full runs again and again, each with its load and unload";
+    std::string title = "[run-cycles] ";
+    title += std::to_string(RunCyclesWarmUp + RunCyclesMeasured);
+    title += " full runs, each with its load and unload, the first to warm up";
+    return title;
 }
 
 } // namespace

@@ -58,8 +58,12 @@ int CountGlobalAtoms() {
 }
 
 int CountGdiObjects() {
-    // Wine takes a GDI handle's index alone (its high word zero) for the
-    // handle; Windows wants the full value, which this probe cannot guess.
+    // The system's own count where it answers (Windows); under Wine, which
+    // answers 0, each handle index is asked for its object's type: Wine takes
+    // a GDI handle's index alone (its high word zero) for the handle.
+    if (DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
+        return static_cast<int>(counted);
+    }
     int count = 0;
     for (UINT_PTR value = 1; value <= LastGdiHandleIndex; ++value) {
         count += GetObjectType(reinterpret_cast<HGDIOBJ>(value)) != 0;

@@ -9,8 +9,8 @@ namespace standin {
 
 namespace {
 
-constexpr int WarmUpRuns = 1;
-constexpr int MeasuredRuns = 4;
+constexpr int WarmUpRuns = RunCyclesWarmUp;
+constexpr int MeasuredRuns = RunCyclesMeasured;
 constexpr DWORD AfterUnloadPumpMs = 300; // the run thread serves what the unload posted
 
 // One full run; false when the plug-in cannot be loaded.

@@ -108,18 +108,16 @@ run_case(library_at_attach ${DOUBLES}/library_at_attach.dll STATUS 4 CHECKS atta
 # Callbacks left with the system, each called as the host goes on after the
 # unload, caught and named with its address in the unloaded image.
 set(called "0x[0-9a-f]+ in the unloaded image was called on thread [0-9]+")
-run_case(timer_left ${DOUBLES}/timer_left.dll STATUS 4 CHECKS run-unload
-         EXPECT "lifecycle fault: run-unload: timer procedure ${called} while the host served its messages"
-                "lifecycle: 1 fault\\(s\\) in 1 check")
-run_case(hook_left ${DOUBLES}/hook_left.dll STATUS 4 CHECKS run-unload
-         EXPECT "lifecycle fault: run-unload: hook procedure ${called} while the host served its messages"
-                "lifecycle: 1 fault\\(s\\) in 1 check")
-run_case(vectored_left ${DOUBLES}/vectored_left.dll STATUS 4 CHECKS run-unload
-         EXPECT "lifecycle fault: run-unload: vectored exception handler ${called} while the host raised and handled an exception"
-                "lifecycle: 1 fault\\(s\\) in 1 check")
-run_case(filter_left ${DOUBLES}/filter_left.dll STATUS 4 CHECKS run-unload
-         EXPECT "lifecycle fault: run-unload: the process's unhandled-exception filter is 0x[0-9a-f]+ in the unloaded image"
-                "lifecycle: 1 fault\\(s\\) in 1 check")
+foreach(case "timer|timer procedure ${called} while the host served its messages"
+             "hook|hook procedure ${called} while the host served its messages"
+             "vectored|vectored exception handler ${called} while the host raised and handled an exception"
+             "filter|the process's unhandled-exception filter is 0x[0-9a-f]+ in the unloaded image")
+    string(REPLACE "|" ";" parts "${case}")
+    list(GET parts 0 left)
+    list(GET parts 1 fault)
+    run_case(${left}_left ${DOUBLES}/${left}_left.dll STATUS 4 CHECKS run-unload
+             EXPECT "lifecycle fault: run-unload: ${fault}" "lifecycle: 1 fault\\(s\\) in 1 check")
+endforeach()
 run_case(subclass_left ${DOUBLES}/subclass_left.dll STATUS 4 CHECKS run-unload
          EXPECT "lifecycle fault: run-unload: window procedure ${called} while the host served its messages"
                 "lifecycle fault: run-unload: window of class 'StandinGameWindow' on thread [0-9]+ has its procedure 0x[0-9a-f]+ in the unloaded image"

@@ -267,7 +267,7 @@ host_run(auto LOG ${WORK}/auto.log TIMEOUT 120 STATUS 0
 host_report(auto ${ok} "${status}" "${output}")
 
 host_run(lifecycle LOG ${WORK}/lifecycle.log TIMEOUT 300 STATUS 0
-         EXPECT "lifecycle check of ${in_unpacked}" "lifecycle: sound \\(3 checks, no fault\\)"
+         EXPECT "lifecycle check of ${in_unpacked}" "lifecycle: sound \\(4 checks, no fault\\)"
          COMMAND ${CMAKE_COMMAND} -E chdir ${run} ${WINE} ${host} --lifecycle --cycles 12
                  ${plugin})
 host_report(lifecycle ${ok} "${status}" "${output}")

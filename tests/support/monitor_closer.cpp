@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex> // std::lock_guard
 
 namespace testing_support {
 

@@ -5,8 +5,9 @@
 #include <windows.h>
 
 #include <functional>
-#include <mutex>
 #include <vector>
+
+#include "support/handle_free_lock.h"
 
 namespace testing_support {
 
@@ -32,7 +33,7 @@ class MonitorCloser {
     DWORD closeAfterMs_;
     HANDLE thread_ = nullptr;
     HANDLE stop_ = nullptr;
-    std::mutex mutex_;
+    HandleFreeLock mutex_; // the tests count handles while it runs
     std::vector<HWND> seen_;
 };
 

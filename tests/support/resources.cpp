@@ -32,29 +32,15 @@ std::vector<HANDLE> OpenHandles() {
 }
 
 std::string DescribeHandlesNotIn(const std::vector<HANDLE>& before) {
-    // The object's kind, through ntdll: kernel32 has no call that names it.
-    using QueryObject = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    constexpr int ObjectTypeInformation = 2;
-    auto query = reinterpret_cast<QueryObject>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
     std::string text;
     for (HANDLE handle : OpenHandles()) {
-        if (std::find(before.begin(), before.end(), handle) != before.end()) {
-            continue;
+        if (std::find(before.begin(), before.end(), handle) == before.end()) {
+            char value[16];
+            std::snprintf(value, sizeof value, "%#x",
+                          static_cast<unsigned>(reinterpret_cast<UINT_PTR>(handle)));
+            text +=
+                (text.empty() ? "" : ", ") + std::string(value) + " " + standin::HandleKind(handle);
         }
-        char buffer[512] = {};
-        std::string kind = "?";
-        // The answer starts with the type's name as a UNICODE_STRING.
-        if (query != nullptr &&
-            query(handle, ObjectTypeInformation, buffer, sizeof buffer, nullptr) >= 0) {
-            auto length = *reinterpret_cast<USHORT*>(buffer);
-            auto name = *reinterpret_cast<const wchar_t**>(buffer + sizeof(void*));
-            kind.assign(name, name + length / sizeof(wchar_t));
-        }
-        char value[16];
-        std::snprintf(value, sizeof value, "%#x",
-                      static_cast<unsigned>(reinterpret_cast<UINT_PTR>(handle)));
-        text += (text.empty() ? "" : ", ") + std::string(value) + " " + kind;
     }
     return text.empty() ? "none new" : text;
 }

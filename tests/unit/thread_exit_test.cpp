@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <mutex> // std::lock_guard
 #include <vector>
 
 #include "runtime/heaps.h"
@@ -15,6 +15,7 @@
 #include "runtime/text_workspace.h"
 #include "runtime/thread_area.h"
 #include "runtime/thread_exit.h"
+#include "support/handle_free_lock.h"
 #include "support/resources.h"
 #include "support/wait_until.h"
 
@@ -28,7 +29,7 @@ struct HookRun {
     uintptr_t tag;
     DWORD thread;
 };
-std::mutex LogLock;
+testing_support::HandleFreeLock LogLock;
 std::vector<HookRun> Log;
 
 void RecordHook(uintptr_t tag) {
