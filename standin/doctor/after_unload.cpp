@@ -53,7 +53,7 @@ void CheckUnhandledExceptionFilter(const ImageRange& image, LifecycleLog& log,
     }
 }
 
-std::vector<DWORD> FreeFlsSlots() {
+std::vector<DWORD> ListFreeFlsSlots() {
     std::vector<DWORD> slots;
     for (int i = 0; i < FlsProbeSlots; ++i) {
         DWORD slot = FlsAlloc(nullptr);
@@ -69,7 +69,7 @@ std::vector<DWORD> FreeFlsSlots() {
 }
 
 void FreeFlsSlotsTaken(const std::vector<DWORD>& freeBefore, LifecycleLog& log) {
-    std::vector<DWORD> freeNow = FreeFlsSlots();
+    std::vector<DWORD> freeNow = ListFreeFlsSlots();
     for (DWORD slot : freeBefore) {
         if (std::find(freeNow.begin(), freeNow.end(), slot) != freeNow.end()) {
             continue;

@@ -30,11 +30,13 @@ void RaiseAndHandle();
 void CheckUnhandledExceptionFilter(const ImageRange& image, LifecycleLog& log,
                                    const std::string& pluginName);
 
-// The FLS slots free before the load (probed by taking them all, at most a
-// few dozen, and giving them back).
-std::vector<DWORD> FreeFlsSlots();
-// Frees the slots of freeBefore that are taken now, which calls their
-// callbacks; each is noted with its slot.
+// The FLS slots free now (probed by taking them, at most a few dozen, and
+// giving them back).
+std::vector<DWORD> ListFreeFlsSlots();
+// Frees the slots of freeBefore that are taken now and hold a value of the
+// calling thread (the run thread, which called the plug-in), which calls their
+// callbacks; each is noted with its slot. A slot without such a value may be
+// a system DLL's, taken lazily during the run: it is left alone.
 void FreeFlsSlotsTaken(const std::vector<DWORD>& freeBefore, LifecycleLog& log);
 
 } // namespace standin

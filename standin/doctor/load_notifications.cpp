@@ -32,6 +32,7 @@ using Unregister = LONG(NTAPI*)(void* cookie);
 
 // Filled under the loader lock: plain records, nothing allocated.
 struct RawNotice {
+    DWORD thread; // that loaded or unloaded
     bool loaded;
     char name[PathCapacity];
     char path[PathCapacity];
@@ -52,6 +53,7 @@ void CALLBACK Record(ULONG reason, const NotificationData* data, void*) {
     if (index >= static_cast<LONG>(NoticeCapacity)) {
         return;
     }
+    Raw[index].thread = GetCurrentThreadId();
     Raw[index].loaded = reason == LoadedReason;
     CopyText(data->baseName, Raw[index].name);
     CopyText(data->fullName, Raw[index].path);
@@ -63,7 +65,7 @@ FARPROC Ntdll(const char* name) {
 
 } // namespace
 
-LoadRecorder::LoadRecorder() {
+LoadRecorder::LoadRecorder() : thread_(GetCurrentThreadId()) {
     auto enroll =
         reinterpret_cast<Register>(reinterpret_cast<void*>(Ntdll("LdrRegisterDllNotification")));
     InterlockedExchange(&RawCount, 0);
@@ -89,7 +91,9 @@ std::vector<LoadNotice> LoadRecorder::Notices() const {
     std::vector<LoadNotice> notices;
     LONG count = std::min<LONG>(LONG{RawCount}, static_cast<LONG>(NoticeCapacity));
     for (LONG i = 0; i < count; ++i) {
-        notices.push_back({Raw[i].loaded, Raw[i].name, Raw[i].path});
+        if (Raw[i].thread == thread_) {
+            notices.push_back({Raw[i].loaded, Raw[i].name, Raw[i].path});
+        }
     }
     return notices;
 }

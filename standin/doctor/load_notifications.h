@@ -26,10 +26,12 @@ class LoadRecorder {
     // False when the system has no such notifications.
     bool On() const { return cookie_ != nullptr; }
     void Stop();
+    // What the thread that made the recorder loaded and unloaded.
     std::vector<LoadNotice> Notices() const;
 
   private:
     void* cookie_ = nullptr;
+    unsigned long thread_;
 };
 
 // The DLLs of notices that were loaded and unloaded again, in load order.

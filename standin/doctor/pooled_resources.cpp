@@ -14,14 +14,16 @@ constexpr UINT_PTR LastGdiHandleIndex = 0xFFFF;
 int CommittedPrivateKiB() {
     SIZE_T committed = 0;
     MEMORY_BASIC_INFORMATION region;
-    for (auto* at = static_cast<const char*>(nullptr);
-         VirtualQuery(at, &region, sizeof region) == sizeof region; at += region.RegionSize) {
+    for (uintptr_t at = 0; VirtualQuery(reinterpret_cast<const void*>(at), &region,
+                                        sizeof region) == sizeof region;) {
         if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
             committed += region.RegionSize;
         }
-        if (at + region.RegionSize < at) {
+        uintptr_t next = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) {
             break; // the top of the address space
         }
+        at = next;
     }
     return static_cast<int>(committed / 1024);
 }

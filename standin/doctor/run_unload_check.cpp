@@ -10,6 +10,7 @@
 // into it on its stack, a window whose procedure lies there, a window class
 // left registered (see left_classes.h). Whatever the system calls in the
 // image meanwhile is caught as it faults (see stale_calls.h).
+#include <algorithm>
 #include <map>
 
 #include "after_unload.h"
@@ -30,7 +31,8 @@ constexpr DWORD SettleMs = 1000; // the run thread serves its windows after the 
 
 struct Remnants {
     ImageRange image;
-    SavedImage saved; // for telling return addresses on stacks
+    SavedImage saved;                 // for telling return addresses on stacks
+    std::vector<DWORD> threadsBefore; // the host's own, whose stacks are not the plug-in's
     DWORD runThread = 0;
     std::map<DWORD, std::string> threads; // found at once after the unload
 };
@@ -51,7 +53,9 @@ std::string ThreadRemnant(DWORD id, const Remnants& remnants) {
                " in the unloaded image: it runs code that is gone";
     }
     StackReturn found;
-    if (FindReturnInto(id, remnants.saved, &found)) {
+    bool hosts = std::find(remnants.threadsBefore.begin(), remnants.threadsBefore.end(), id) !=
+                 remnants.threadsBefore.end();
+    if (!hosts && FindReturnInto(id, remnants.saved, &found)) {
         return thread + ", started at " + Hex(entry.start) + " outside the image, waits in " +
                Hex(entry.instruction) + " with a return address " + Hex(found.address) +
                " into the unloaded image on its stack (at " + Hex(found.slot) +
@@ -105,6 +109,11 @@ DWORD WINAPI UnloadThread(void* argument) {
     DWORD start = GetTickCount();
     FreeLibrary(work->plugin);
     work->elapsedMs = GetTickCount() - start;
+    // The range is kept reserved and empty, so that whatever still points
+    // into it faults there (and is caught) instead of running what the
+    // process maps next.
+    const ImageRange& image = work->remnants->image;
+    VirtualAlloc(const_cast<char*>(image.base), image.size, MEM_RESERVE, PAGE_NOACCESS);
     work->log->SetImage(work->remnants->image, true);
     LookForRemnants(*work->remnants, *work->classes, *work->log, false);
     return 0;
@@ -116,7 +125,8 @@ int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log) {
     RunHost host(log);
     WindowClasses& classes = host.classes;
 
-    std::vector<DWORD> freeFls = FreeFlsSlots();
+    std::vector<DWORD> freeFls = ListFreeFlsSlots();
+    std::vector<DWORD> threadsBefore = ThreadIds();
     log.Step("load");
     HMODULE plugin = LoadLibraryA(request.plugin.c_str());
     if (plugin == nullptr) {
@@ -127,6 +137,7 @@ int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log) {
     Remnants remnants;
     remnants.image = RangeOf(plugin);
     remnants.saved = SaveImage(remnants.image);
+    remnants.threadsBefore = threadsBefore;
     remnants.runThread = GetCurrentThreadId();
     classes.SetImage(remnants.image);
     log.SetImage(remnants.image, false);
@@ -136,19 +147,27 @@ int CheckRunAndUnload(const CheckRequest& request, LifecycleLog& log) {
     StartStaleCallWatch(remnants.image, log);
     UnloadWork work = {plugin, &remnants, &classes, &log};
     HANDLE unloader = CreateThread(nullptr, 0, UnloadThread, &work, 0, nullptr);
+    if (unloader == nullptr) {
+        log.Note("no thread to unload on (error " + std::to_string(GetLastError()) +
+                 "); unloaded on the run thread");
+        UnloadThread(&work);
+    }
     // The run thread keeps serving its windows meanwhile, as a host's UI
     // thread does.
-    Pump(INFINITE, unloader);
-    CloseHandle(unloader);
+    if (unloader != nullptr) {
+        Pump(INFINITE, unloader);
+        CloseHandle(unloader);
+    }
     log.Note("unloaded on a thread other than the run thread in " + std::to_string(work.elapsedMs) +
              " ms");
 
-    // The host goes on (see after_unload.h).
+    // The host goes on (see after_unload.h); the filter first, so that a
+    // crash meanwhile reaches the log's own.
+    CheckUnhandledExceptionFilter(remnants.image, log, BaseName(request.plugin));
     log.Step("messages after the unload");
     ServeMessages(host.game.Handle(), SettleMs);
     log.Step("an exception raised and handled after the unload");
     RaiseAndHandle();
-    CheckUnhandledExceptionFilter(remnants.image, log, BaseName(request.plugin));
     log.Step("FLS slots after the unload");
     FreeFlsSlotsTaken(freeFls, log);
 

@@ -1,6 +1,6 @@
 #include "stale_calls.h"
 
-#include "thread_stacks.h"
+#include "call_sites.h"
 
 namespace standin {
 
@@ -44,8 +44,10 @@ struct Watch {
     LifecycleLog* log = nullptr;
     void* handler = nullptr;
     HostActivity activity = HostActivity::Messages;
+    DWORD hostThread = 0; // the one whose activity it is
     char detail[64] = "";
-    CRITICAL_SECTION lock;
+    CRITICAL_SECTION lock; // made at the first start, kept for the process's life
+    bool lockMade = false;
     const void* reported[ReportedCapacity] = {};
     int reportedCount = 0;
     volatile LONG caught = 0;
@@ -64,25 +66,49 @@ const char* ActivityText(HostActivity activity) {
     return "";
 }
 
-// While messages are served, the arguments tell the callbacks apart: a timer
-// procedure gets (window or null, WM_TIMER, id, time), a window procedure
-// (window, message, ...), a hook procedure (code, wParam, lParam).
-const CallbackKind& Classify(HostActivity activity, const DWORD* arguments) {
-    if (activity == HostActivity::Exception) {
-        return VectoredHandler;
-    }
-    if (activity == HostActivity::FlsFree) {
-        return FlsCallback;
-    }
-    auto window = reinterpret_cast<HWND>(static_cast<uintptr_t>(arguments[0]));
-    if (arguments[1] == WM_TIMER && (window == nullptr || IsWindow(window))) {
-        return TimerProcedure;
-    }
-    return IsWindow(window) ? WindowProcedure : HookProcedure;
+// Whether value points at what an exception handler is given: a record and
+// a context, both readable.
+bool LooksLikeExceptionPointers(DWORD value) {
+    EXCEPTION_POINTERS pointers;
+    EXCEPTION_RECORD record;
+    return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(uintptr_t{value}),
+                             &pointers, sizeof pointers, nullptr) &&
+           ReadProcessMemory(GetCurrentProcess(), pointers.ExceptionRecord, &record, sizeof record,
+                             nullptr) &&
+           pointers.ContextRecord != nullptr;
 }
 
+// What kind of callback at is, called with arguments: by what the host's
+// thread is doing and, while it serves messages, by the arguments: a window
+// procedure gets its window (whose procedure it is), a timer procedure
+// WM_TIMER and a window or null, a hook procedure (code, wParam, lParam).
+// On another thread only a vectored handler is told by its argument; null
+// when nothing tells.
+const CallbackKind* Classify(const void* at, const DWORD* arguments) {
+    if (GetCurrentThreadId() != TheWatch.hostThread) {
+        return LooksLikeExceptionPointers(arguments[0]) ? &VectoredHandler : nullptr;
+    }
+    switch (TheWatch.activity) {
+    case HostActivity::Exception:
+        return &VectoredHandler;
+    case HostActivity::FlsFree:
+        return &FlsCallback;
+    case HostActivity::Messages:
+        break;
+    }
+    auto window = reinterpret_cast<HWND>(static_cast<uintptr_t>(arguments[0]));
+    if (IsWindow(window) &&
+        reinterpret_cast<const void*>(GetWindowLongPtrA(window, GWLP_WNDPROC)) == at) {
+        return &WindowProcedure;
+    }
+    if (arguments[1] == WM_TIMER && (window == nullptr || IsWindow(window))) {
+        return &TimerProcedure;
+    }
+    return IsWindow(window) ? &WindowProcedure : &HookProcedure;
+}
+
+// Under the watch's lock.
 void Report(const CallbackKind& kind, const void* address) {
-    EnterCriticalSection(&TheWatch.lock);
     bool known = false;
     for (int i = 0; i < TheWatch.reportedCount; ++i) {
         known = known || TheWatch.reported[i] == address;
@@ -96,14 +122,13 @@ void Report(const CallbackKind& kind, const void* address) {
                             std::to_string(GetCurrentThreadId()) + detail + " while the host " +
                             ActivityText(TheWatch.activity) + ": " + kind.harm);
     }
-    LeaveCriticalSection(&TheWatch.lock);
 }
 
 // A call into the unloaded image faults on fetching its first instruction:
 // the faulting address is the instruction pointer, and the stack holds the
-// return address, just after a call in code that is still loaded, with the
-// arguments above it. (A thread of the image returning into it faults the
-// same way, but with no such return address on top: that is no call, and is
+// return address, just after a call to that address in code that is still
+// loaded, with the arguments above it. (A thread of the image returning into
+// it faults the same way, but with no such call on top of its stack: that is
 // left to the handlers after this one.)
 LONG CALLBACK CatchStaleCall(EXCEPTION_POINTERS* exception) {
     const EXCEPTION_RECORD* record = exception->ExceptionRecord;
@@ -115,28 +140,50 @@ LONG CALLBACK CatchStaleCall(EXCEPTION_POINTERS* exception) {
     }
     const auto* stack = reinterpret_cast<const DWORD*>(static_cast<uintptr_t>(context->Esp));
     const void* returnAddress = reinterpret_cast<const void*>(static_cast<uintptr_t>(stack[0]));
-    if (TheWatch.image.Contains(returnAddress) || !FollowsCallInMemory(returnAddress)) {
+    if (TheWatch.image.Contains(returnAddress) || !CalledFrom(returnAddress, at, *context)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    InterlockedIncrement(&TheWatch.caught);
-    const CallbackKind& kind = Classify(TheWatch.activity, stack + 1);
-    Report(kind, at);
+    EnterCriticalSection(&TheWatch.lock);
+    const CallbackKind* kind = Classify(at, stack + 1);
+    if (kind != nullptr) {
+        InterlockedIncrement(&TheWatch.caught);
+        Report(*kind, at);
+    }
+    LeaveCriticalSection(&TheWatch.lock);
+    if (kind == nullptr) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
     context->Eip = stack[0];
-    context->Esp += sizeof(DWORD) + kind.argumentBytes;
-    context->Eax = kind.result;
+    context->Esp += sizeof(DWORD) + kind->argumentBytes;
+    context->Eax = kind->result;
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
 } // namespace
 
 void StartStaleCallWatch(const ImageRange& image, LifecycleLog& log) {
-    InitializeCriticalSection(&TheWatch.lock);
+    if (!TheWatch.lockMade) {
+        InitializeCriticalSection(&TheWatch.lock);
+        TheWatch.lockMade = true;
+    }
+    EnterCriticalSection(&TheWatch.lock);
     TheWatch.image = image;
     TheWatch.log = &log;
-    TheWatch.handler = AddVectoredExceptionHandler(1, CatchStaleCall);
+    TheWatch.activity = HostActivity::Messages;
+    TheWatch.hostThread = GetCurrentThreadId();
+    TheWatch.detail[0] = '\0';
+    TheWatch.reportedCount = 0;
+    InterlockedExchange(&TheWatch.caught, 0);
+    LeaveCriticalSection(&TheWatch.lock);
+    if (TheWatch.handler == nullptr) {
+        TheWatch.handler = AddVectoredExceptionHandler(1, CatchStaleCall);
+    }
 }
 
 void SetHostActivity(HostActivity activity, const std::string& detail) {
+    if (!TheWatch.lockMade) {
+        return;
+    }
     EnterCriticalSection(&TheWatch.lock);
     TheWatch.activity = activity;
     lstrcpynA(TheWatch.detail, detail.c_str(), sizeof TheWatch.detail);
@@ -147,7 +194,6 @@ void StopStaleCallWatch() {
     if (TheWatch.handler != nullptr) {
         RemoveVectoredExceptionHandler(TheWatch.handler);
         TheWatch.handler = nullptr;
-        DeleteCriticalSection(&TheWatch.lock);
     }
 }
 

@@ -26,6 +26,9 @@ enum class HostActivity {
 };
 
 // Starts watching for calls into image, which the caller is about to unload.
+// The calling thread is the host's thread whose activity SetHostActivity
+// tells; on other threads only a vectored handler can be told from its
+// argument, and other calls are left to the handlers after the watch.
 void StartStaleCallWatch(const ImageRange& image, LifecycleLog& log);
 // From now on, calls are named as made while the host does activity, and the
 // fault text says detail ("slot 5") where it is not empty.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "call_sites.h"
+
 namespace standin {
 
 namespace {
@@ -36,27 +38,6 @@ const char* StackBase(HANDLE thread) {
     return static_cast<const char*>(tib.StackBase);
 }
 
-// The longest call instruction that can end at a return address.
-constexpr long LongestCall = 7;
-
-// Whether the bytes just before next end with a call instruction: call rel32
-// (E8), or an indirect call, FF with a ModRM byte whose reg field is 2, whose
-// mod and r/m fields say how many bytes follow (an index byte when r/m is 4,
-// a 32-bit address alone when mod is 0 and r/m is 5).
-bool EndsWithCall(const unsigned char* next) {
-    auto indirect = [next](long length, unsigned mod, bool index) {
-        unsigned char modrm = next[-length + 1];
-        unsigned rm = modrm & 7u;
-        return next[-length] == 0xFF && ((modrm >> 3) & 7u) == 2 && (modrm >> 6) == mod &&
-               (rm == 4) == index && (mod != 0 || rm != 5 || length == 6);
-    };
-    return next[-5] == 0xE8 ||                               // call rel32
-           indirect(2, 0, false) || indirect(2, 3, false) || // call [reg], call reg
-           indirect(3, 0, true) || indirect(3, 1, false) ||  // [base+index], [reg+d8]
-           indirect(4, 1, true) || indirect(6, 0, false) ||  // [b+i+d8], [disp32]
-           indirect(6, 2, false) || indirect(7, 2, true);    // [reg+d32], [b+i+d32]
-}
-
 const char* StackPointer(HANDLE thread) {
     const char* pointer = nullptr;
     if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
@@ -88,15 +69,10 @@ bool FollowsCall(const SavedImage& image, const void* address) {
            EndsWithCall(image.bytes.data() + (at - image.range.base));
 }
 
-bool FollowsCallInMemory(const void* address) {
-    unsigned char before[LongestCall];
-    const char* at = static_cast<const char*>(address);
-    return ReadProcessMemory(GetCurrentProcess(), at - LongestCall, before, sizeof before,
-                             nullptr) &&
-           EndsWithCall(before + LongestCall);
-}
-
 bool FindReturnInto(DWORD threadId, const SavedImage& image, StackReturn* found) {
+    if (threadId == GetCurrentThreadId()) {
+        return false; // it would suspend itself
+    }
     HANDLE thread = OpenThread(
         THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, threadId);
     if (thread == nullptr) {

@@ -28,12 +28,11 @@ struct StackReturn {
 };
 
 // The innermost return address into image on another thread's stack, found
-// between its stack pointer and its stack's base; false when there is none.
+// between its stack pointer and its stack's base; false when there is none
+// (and for the calling thread).
 bool FindReturnInto(DWORD threadId, const SavedImage& image, StackReturn* found);
 
 // Whether the bytes of image just before address end with a call instruction.
 bool FollowsCall(const SavedImage& image, const void* address);
-// The same for code that is loaded now: false when the bytes cannot be read.
-bool FollowsCallInMemory(const void* address);
 
 } // namespace standin

@@ -147,10 +147,6 @@ void Take(HWND game) {
     wsprintfA(atomName, AtomNameFormat, GetTickCount());
     Run.atom = GlobalAddAtomA(atomName);
     Run.memory = VirtualAlloc(nullptr, MemoryBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    // Committed memory counts once touched.
-    for (SIZE_T at = 0; Run.memory != nullptr && at < MemoryBytes; at += 4096) {
-        static_cast<char*>(Run.memory)[at] = 1;
-    }
 }
 
 void GiveBack() {

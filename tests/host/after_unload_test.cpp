@@ -10,13 +10,16 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "doctor/after_unload.h"
 #include "doctor/load_notifications.h"
 #include "doctor/pooled_resources.h"
 #include "doctor/stale_calls.h"
 #include "doctor/thread_stacks.h"
+#include "doctor/call_sites.h"
 #include "host/gone_image.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -52,19 +55,21 @@ DWORD WINAPI WaitInACall(void* event) {
 TEST(StaleCalls, EachKindIsCaughtNamedAndReturns) {
     GoneInstance gone;
     TestLog file("after-unload-test-stale.txt");
-    std::vector<DWORD> freeFls = FreeFlsSlots();
+    std::vector<DWORD> freeFls = ListFreeFlsSlots();
     HWND window =
         CreateWindowExA(0, "Static", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    UINT_PTR timer = SetTimer(nullptr, 0, 1, reinterpret_cast<TIMERPROC>(gone.At(0x100)));
-    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, reinterpret_cast<HOOKPROC>(gone.At(0x200)),
-                                   nullptr, GetCurrentThreadId());
-    void* handler = AddVectoredExceptionHandler(
-        0, reinterpret_cast<PVECTORED_EXCEPTION_HANDLER>(gone.At(0x300)));
-    DWORD slot = FlsAlloc(reinterpret_cast<PFLS_CALLBACK_FUNCTION>(gone.At(0x400)));
-    FlsSetValue(slot, &gone);
+    DWORD slot = 0;
     {
         LifecycleLog log(file.path);
+        // On before anything points into the gone image.
         StartStaleCallWatch(gone.Image(), log);
+        UINT_PTR timer = SetTimer(nullptr, 0, 1, reinterpret_cast<TIMERPROC>(gone.At(0x100)));
+        HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, reinterpret_cast<HOOKPROC>(gone.At(0x200)),
+                                       nullptr, GetCurrentThreadId());
+        void* handler = AddVectoredExceptionHandler(
+            0, reinterpret_cast<PVECTORED_EXCEPTION_HANDLER>(gone.At(0x300)));
+        slot = FlsAlloc(reinterpret_cast<PFLS_CALLBACK_FUNCTION>(gone.At(0x400)));
+        FlsSetValue(slot, &gone);
         ServeMessages(window, 200);
         KillTimer(nullptr, timer);
         UnhookWindowsHookEx(hook);
@@ -122,10 +127,11 @@ TEST(ThreadStacks, AReturnAddressIntoTheImageIsFoundOnlyWhereACallWaits) {
     HANDLE sleeping = CreateThread(
         nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(Sleep)),
         reinterpret_cast<void*>(INFINITE), 0, &sleepingId);
-    Sleep(200); // both are in their waits by now
-
     StackReturn found;
-    ASSERT_TRUE(FindReturnInto(waitingId, image, &found));
+    ASSERT_TRUE(testing_support::WaitUntil([&] {
+        return FindReturnInto(waitingId, image, &found);
+    })) << "the waiting thread's call";
+    Sleep(100); // the sleeping one is in its wait by now, or never shows anything
     EXPECT_TRUE(image.range.Contains(found.address));
     EXPECT_TRUE(FollowsCall(image, found.address)) << Hex(found.address);
     StackReturn none;
@@ -160,8 +166,11 @@ TEST(PooledResources, EachCountFollowsTakeAndGiveBack) {
     FlsFree(flsSlot);
     EXPECT_EQ(FirstFreeFlsSlot(), fls);
 
+    // A name of this process's own: the atom table is the whole session's.
+    std::string name = "AfterUnloadTestAtom" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount());
     int atoms = CountGlobalAtoms();
-    ATOM atom = GlobalAddAtomA("AfterUnloadTestAtom");
+    ATOM atom = GlobalAddAtomA(name.c_str());
     EXPECT_EQ(CountGlobalAtoms(), atoms + 1);
     GlobalDeleteAtom(atom);
     EXPECT_EQ(CountGlobalAtoms(), atoms);
@@ -178,6 +187,42 @@ TEST(PooledResources, EachCountFollowsTakeAndGiveBack) {
     EXPECT_GE(CommittedPrivateKiB(), committed + static_cast<int>(Bytes / 1024));
     VirtualFree(memory, 0, MEM_RELEASE);
     EXPECT_LT(CommittedPrivateKiB(), committed + static_cast<int>(Bytes / 1024));
+}
+
+// Return addresses are told by the call before them, of every form; a call
+// made here is traced to where it went.
+TEST(CallSites, EachFormOfCallEndsAtItsReturnAddress) {
+    struct Form {
+        const char* what;
+        std::vector<unsigned char> bytes; // the call, at the end
+        bool call;
+    };
+    const Form forms[] = {
+        {"call rel32", {0xE8, 1, 2, 3, 4}, true},
+        {"call eax", {0xFF, 0xD0}, true},
+        {"call [eax]", {0xFF, 0x10}, true},
+        {"call [eax+8]", {0xFF, 0x50, 0x08}, true},
+        {"call [esp+8]", {0xFF, 0x54, 0x24, 0x08}, true},
+        {"call [0x00401000]", {0xFF, 0x15, 0x00, 0x10, 0x40, 0x00}, true},
+        {"call [eax+0x100]", {0xFF, 0x90, 0x00, 0x01, 0x00, 0x00}, true},
+        {"call [table+eax*4]", {0xFF, 0x14, 0x85, 0x00, 0x10, 0x40, 0x00}, true},
+        {"jmp eax", {0xFF, 0xE0}, false},
+        {"call [eax] with four stray bytes", {0xFF, 0x10, 0x90, 0x90, 0x90, 0x90}, false},
+        {"push ebp; mov ebp, esp", {0x55, 0x89, 0xE5}, false},
+    };
+    for (const Form& form : forms) {
+        std::vector<unsigned char> code(LongestCall, 0x90);
+        code.insert(code.end(), form.bytes.begin(), form.bytes.end());
+        EXPECT_EQ(EndsWithCall(code.data() + code.size()), form.call) << form.what;
+    }
+
+    // The return address of a call through a pointer, with the registers as
+    // the callee finds them: the call is traced to its target only.
+    CONTEXT context = {};
+    static unsigned char code[] = {0x90, 0x90, 0x90, 0x90, 0x90, 0xFF, 0xD0}; // call eax
+    context.Eax = 0x12345678;
+    EXPECT_TRUE(CalledFrom(code + sizeof code, reinterpret_cast<void*>(0x12345678), context));
+    EXPECT_FALSE(CalledFrom(code + sizeof code, reinterpret_cast<void*>(0x12345679), context));
 }
 
 // A DLL loaded and freed again while the recorder is on is among the loaded

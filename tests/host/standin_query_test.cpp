@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "doctor/pooled_resources.h"
 #include "dovemarl/plugin_contract.h"
 #include "support/resources.h"
 
@@ -50,6 +51,8 @@ TEST(StandinQueryLibrary, TitlesLeaveNothingBehindWhenThreadsEndOrTheLibraryGoes
         warmUp.title(&record);
     }
     std::vector<HANDLE> before = testing_support::OpenHandles();
+    int heaps = standin::CountHeaps();
+    int tls = standin::FirstFreeTlsSlot();
     constexpr int Loads = 3;
     for (int load = 0; load < Loads; ++load) {
         Asking asking;
@@ -73,4 +76,6 @@ TEST(StandinQueryLibrary, TitlesLeaveNothingBehindWhenThreadsEndOrTheLibraryGoes
     DestroyWindow(window);
     EXPECT_EQ(testing_support::OpenHandles().size(), before.size())
         << "new: " << testing_support::DescribeHandlesNotIn(before);
+    EXPECT_EQ(standin::CountHeaps(), heaps) << "heaps";
+    EXPECT_EQ(standin::FirstFreeTlsSlot(), tls) << "first free TLS slot";
 }
