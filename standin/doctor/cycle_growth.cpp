@@ -45,12 +45,12 @@ std::string PerCycle(int growth, int cycles) {
 std::string HandleKindsGrown(const CycleCensuses& censuses) {
     std::string kinds;
     for (const auto& [kind, last] : censuses.last.handleKinds) {
-        auto count = [&kind](const Census& census) {
-            auto found = census.handleKinds.find(kind);
+        auto count = [](const Census& census, const std::string& name) {
+            auto found = census.handleKinds.find(name);
             return found == census.handleKinds.end() ? 0 : found->second;
         };
-        int first = count(censuses.first);
-        int middle = count(censuses.middle);
+        int first = count(censuses.first, kind);
+        int middle = count(censuses.middle, kind);
         if (middle > first && last > middle) {
             kinds +=
                 (kinds.empty() ? "" : ", ") + kind + " " + PerCycle(last - first, censuses.cycles);
