@@ -22,9 +22,43 @@ using QueryThread = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
 
 } // namespace
 
-const void* ThreadStart(HANDLE thread) {
+namespace {
+
+QueryThread ThreadQuery() {
     static auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    return query;
+}
+
+constexpr ULONG ThreadBasicInformationClass = 0;
+
+struct ThreadBasicInformation {
+    LONG exitStatus;
+    const NT_TIB* teb; // begins with the thread's NT_TIB
+    void* clientId[2];
+    ULONG_PTR affinity;
+    LONG priority;
+    LONG basePriority;
+};
+
+// Where a thread's stack ends, from its TEB.
+const char* StackBase(HANDLE thread) {
+    QueryThread query = ThreadQuery();
+    ThreadBasicInformation information = {};
+    NT_TIB tib = {};
+    if (query == nullptr ||
+        query(thread, ThreadBasicInformationClass, &information, sizeof information, nullptr) !=
+            0 ||
+        !ReadProcessMemory(GetCurrentProcess(), information.teb, &tib, sizeof tib, nullptr)) {
+        return nullptr;
+    }
+    return static_cast<const char*>(tib.StackBase);
+}
+
+} // namespace
+
+const void* ThreadStart(HANDLE thread) {
+    QueryThread query = ThreadQuery();
     void* start = nullptr;
     if (query == nullptr ||
         query(thread, ThreadStartAddressClass, &start, sizeof start, nullptr) != 0) {
@@ -246,11 +280,13 @@ ThreadEntry DescribeThread(DWORD threadId) {
         return entry;
     }
     entry.start = ThreadStart(thread);
+    entry.stackBase = StackBase(thread);
     if (threadId != GetCurrentThreadId() && SuspendThread(thread) != static_cast<DWORD>(-1)) {
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_CONTROL;
         if (GetThreadContext(thread, &context)) {
             entry.instruction = reinterpret_cast<const void*>(static_cast<uintptr_t>(context.Eip));
+            entry.stackPointer = reinterpret_cast<const char*>(static_cast<uintptr_t>(context.Esp));
         }
         ResumeThread(thread);
     }

@@ -21,8 +21,10 @@ struct ModuleEntry {
 
 struct ThreadEntry {
     DWORD id = 0;
-    const void* start = nullptr;       // where the thread began, null if unknown
-    const void* instruction = nullptr; // where it is now, null if unknown
+    const void* start = nullptr;        // where the thread began, null if unknown
+    const void* instruction = nullptr;  // where it is now, null if unknown
+    const char* stackPointer = nullptr; // null if unknown
+    const char* stackBase = nullptr;    // where its stack ends (it grows down from there)
 };
 
 struct WindowEntry {
@@ -69,7 +71,7 @@ const void* ThreadStart(HANDLE thread);
 // The full path of the loaded module whose image holds address, or empty.
 std::string ModulePathAt(const void* address);
 
-// Start address and current instruction of another thread of this process;
+// Start address, current instruction and stack of another thread of this process;
 // the thread is suspended for the moment it takes to read its context.
 ThreadEntry DescribeThread(DWORD threadId);
 

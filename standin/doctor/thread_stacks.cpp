@@ -8,48 +8,8 @@ namespace standin {
 
 namespace {
 
-constexpr ULONG ThreadBasicInformationClass = 0;
 constexpr SIZE_T LongestStackRead = 1024 * 1024;
 constexpr DWORD PageBytes = 4096;
-
-struct ThreadBasicInformation {
-    LONG exitStatus;
-    const NT_TIB* teb; // begins with the thread's NT_TIB
-    void* clientId[2];
-    ULONG_PTR affinity;
-    LONG priority;
-    LONG basePriority;
-};
-
-using QueryThread = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-
-// Where a thread's stack ends (its base: the stack grows down from it).
-const char* StackBase(HANDLE thread) {
-    static auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
-    ThreadBasicInformation information = {};
-    NT_TIB tib = {};
-    if (query == nullptr ||
-        query(thread, ThreadBasicInformationClass, &information, sizeof information, nullptr) !=
-            0 ||
-        !ReadProcessMemory(GetCurrentProcess(), information.teb, &tib, sizeof tib, nullptr)) {
-        return nullptr;
-    }
-    return static_cast<const char*>(tib.StackBase);
-}
-
-const char* StackPointer(HANDLE thread) {
-    const char* pointer = nullptr;
-    if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
-        CONTEXT context = {};
-        context.ContextFlags = CONTEXT_CONTROL;
-        if (GetThreadContext(thread, &context)) {
-            pointer = reinterpret_cast<const char*>(static_cast<uintptr_t>(context.Esp));
-        }
-        ResumeThread(thread);
-    }
-    return pointer;
-}
 
 } // namespace
 
@@ -73,14 +33,9 @@ bool FindReturnInto(DWORD threadId, const SavedImage& image, StackReturn* found)
     if (threadId == GetCurrentThreadId()) {
         return false; // it would suspend itself
     }
-    HANDLE thread = OpenThread(
-        THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, threadId);
-    if (thread == nullptr) {
-        return false;
-    }
-    const char* base = StackBase(thread);
-    const char* pointer = StackPointer(thread);
-    CloseHandle(thread);
+    ThreadEntry entry = DescribeThread(threadId);
+    const char* base = entry.stackBase;
+    const char* pointer = entry.stackPointer;
     if (base == nullptr || pointer == nullptr || pointer >= base) {
         return false;
     }

@@ -10,6 +10,7 @@
 
 #include "doctor/pooled_resources.h"
 #include "dovemarl/plugin_contract.h"
+#include "doctor/resource_census.h"
 #include "support/resources.h"
 
 namespace {
@@ -50,7 +51,7 @@ TEST(StandinQueryLibrary, TitlesLeaveNothingBehindWhenThreadsEndOrTheLibraryGoes
         ASSERT_NE(warmUp.title, nullptr) << "cannot load " << warmUp.path;
         warmUp.title(&record);
     }
-    std::vector<HANDLE> before = testing_support::OpenHandles();
+    std::vector<HANDLE> before = standin::OpenHandles();
     int heaps = standin::CountHeaps();
     int tls = standin::FirstFreeTlsSlot();
     constexpr int Loads = 3;
@@ -74,7 +75,7 @@ TEST(StandinQueryLibrary, TitlesLeaveNothingBehindWhenThreadsEndOrTheLibraryGoes
         EXPECT_EQ(ended.answer, Title);
     }
     DestroyWindow(window);
-    EXPECT_EQ(testing_support::OpenHandles().size(), before.size())
+    EXPECT_EQ(standin::OpenHandles().size(), before.size())
         << "new: " << testing_support::DescribeHandlesNotIn(before);
     EXPECT_EQ(standin::CountHeaps(), heaps) << "heaps";
     EXPECT_EQ(standin::FirstFreeTlsSlot(), tls) << "first free TLS slot";

@@ -17,23 +17,17 @@ constexpr UINT_PTR HandleStep = 4; // handle values are multiples of 4
 } // namespace
 
 int CountOpenHandles() {
-    return static_cast<int>(OpenHandles().size());
-}
-
-std::vector<HANDLE> OpenHandles() {
-    std::vector<HANDLE> handles;
+    int count = 0;
     for (UINT_PTR value = HandleStep; value < LastProbedHandle; value += HandleStep) {
         DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            handles.push_back(reinterpret_cast<HANDLE>(value));
-        }
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
     }
-    return handles;
+    return count;
 }
 
 std::string DescribeHandlesNotIn(const std::vector<HANDLE>& before) {
     std::string text;
-    for (HANDLE handle : OpenHandles()) {
+    for (HANDLE handle : standin::OpenHandles()) {
         if (std::find(before.begin(), before.end(), handle) == before.end()) {
             char value[16];
             std::snprintf(value, sizeof value, "%#x",

@@ -10,10 +10,9 @@
 namespace testing_support {
 
 int CountOpenHandles();
-// The open handle values, ascending, and what kinds of object the given ones
-// are ("0x1a4 Event, 0x1b0 Thread"), for saying which handles a count found
-// over.
-std::vector<HANDLE> OpenHandles();
+// The handles open now that are not among before (standin::OpenHandles) and
+// the kinds of object they are ("0x1a4 Event, 0x1b0 Thread"), for saying
+// which handles a count found over.
 std::string DescribeHandlesNotIn(const std::vector<HANDLE>& before);
 // Top-level windows of this process (hidden ones included), and its threads.
 int CountWindows();

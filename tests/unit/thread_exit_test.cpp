@@ -16,6 +16,7 @@
 #include "runtime/thread_area.h"
 #include "runtime/thread_exit.h"
 #include "support/handle_free_lock.h"
+#include "doctor/resource_census.h"
 #include "support/resources.h"
 #include "support/wait_until.h"
 
@@ -188,7 +189,7 @@ TEST_F(ThreadExitTest, IdleWatcherRetiresAndALaterRegistrationStartsAnother) {
     // A retired watcher's record and thread handle wait for the next
     // registration here (in the DLL its thread-detach notification frees them).
     int handlesBefore = testing_support::CountOpenHandles() - RetiredWatcherCount();
-    auto openBefore = testing_support::OpenHandles();
+    auto openBefore = standin::OpenHandles();
 
     RunOnThread([] { OnThreadExit(KeepWatcherThread, 0); });
     DWORD ended = GetTickCount();
